@@ -1,0 +1,26 @@
+#pragma once
+#include <cstdint>
+
+// Interval timer on the high-resolution performance counter. Each Tick closes one lap and opens the
+// next, so consecutive laps join without a gap.
+class CHiResTimer {
+public:
+    CHiResTimer();
+    void Reset();
+    void Tick();
+    float GetLapSeconds();
+    float GetElapsedSeconds();
+    float GetRate();
+
+    int m_nCount;
+    float m_fFrequency;
+    float m_fLastLap;
+    float m_fOverhead;
+    float m_fRate;
+    float m_fAccumulated;
+    int64_t m_liRateStart;
+    int64_t m_liLapStart;
+    int64_t m_liNow;
+};
+
+extern CHiResTimer g_HiResTimer;
