@@ -1,0 +1,3 @@
+#include "mstp/mstp_stack.h"
+
+void CMstpStack::MasterNodeFSM() {}

@@ -1,0 +1,27 @@
+#pragma once
+// One serial port in raw mode with polled, non-blocking reads and a bounded write wait.
+// Port numbers name entries of the process-wide serial port table (platform/serial_port_table.h):
+// port n is "COM<n>". The class reports nothing by itself; callers see a BOOL or a count.
+#include "platform/win_types.h"
+
+class CSerialPort {
+public:
+    CSerialPort();
+    ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // parity: 'N', 'E', 'O', or the code 0 none, 1 odd, 2 even, 3 mark, 4 space.
+    // dataBits 7 or 8; stopBits 2 gives two stop bits, anything else one.
+    // TRUE at once (settings unchanged) when already open.
+    BOOL Open(int port, int baud, char parity, unsigned dataBits, int stopBits);
+    BOOL Close();
+    BOOL Write(const BYTE* buffer, int count);
+    int SendData(const BYTE* buffer, int count);
+    unsigned GetBytesWaiting();
+    int ReadData(BYTE* buffer, int max);
+    BOOL WriteByte(BYTE octet);
+
+    int m_hComm;   // file descriptor of the open device; -1 when closed
+    int m_bOpened; // 1 while open
+};
