@@ -1,6 +1,8 @@
 #include "reports/capture_clock.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 
@@ -81,5 +83,7 @@ void FormatTimestamp(char* out, int forFileName)
     char text[96];
     std::snprintf(text, sizeof text, forFileName ? " [%02d-%02d-%02d %02d-%02d-%02d]" : "[%02d-%02d-%02d %02d:%02d:%02d]",
                   t.tm_mday, t.tm_mon + 1, t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-    std::snprintf(out, 23, "%s", text);
+    const size_t n = std::min<size_t>(std::strlen(text), 22);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
 }

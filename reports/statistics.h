@@ -10,11 +10,7 @@
 
 #include "platform/win_types.h"
 
-#if __has_include("mstp/mstp_stack.h")
 #include "mstp/mstp_stack.h"
-#else
-inline constexpr int MSTP_STATION_COUNT = 255;
-#endif
 
 // Averaging blocks per station, out-of-turn stamps kept per station, and the size of one capture
 // stamp buffer (" [dd-mm-yyyy hh:mm:ss:mmm]" is 27 characters; the rest is headroom).
