@@ -147,6 +147,9 @@ public:
     int m_nMasterState;  // MstpMasterState
     MstpQueueSlot m_SendQueue[MSTP_SEND_QUEUE_SIZE];
     uint32_t m_nQueueIndex;
+    // Guards m_SendQueue: SendPacket may run on any thread while the worker serves and empties
+    // slots, and Connect empties them all.
+    std::mutex m_QueueLock;
     BYTE NextFrame;
     DataIndicationFn m_pfnDataIndication;
     std::atomic<FrameMonitorFn> m_pfnFrameMonitor;
