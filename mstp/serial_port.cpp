@@ -1,0 +1,211 @@
+#include "mstp/serial_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/serial_baud.h"
+#include "platform/serial_port_table.h"
+
+namespace {
+
+constexpr int WRITE_WAIT_MS = 1000;
+
+// Speeds with a Bnnn constant; anything else goes through the exact-rate path.
+speed_t StandardSpeed(int baud)
+{
+    switch (baud) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    default: return B0;
+    }
+}
+
+int64_t MonotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+} // namespace
+
+CSerialPort::CSerialPort() : m_hComm(-1), m_bOpened(0) {}
+
+CSerialPort::~CSerialPort()
+{
+    Close();
+}
+
+BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int stopBits)
+{
+    if (m_bOpened && m_hComm >= 0)
+        return TRUE;
+
+    int parityCode;
+    switch (parity) {
+    case 'N': parityCode = 0; break;
+    case 'O': parityCode = 1; break;
+    case 'E': parityCode = 2; break;
+    default:
+        if (parity < 0 || parity > 4)
+            return FALSE;
+        parityCode = parity;
+    }
+    if (dataBits != 7 && dataBits != 8)
+        return FALSE;
+    if (baud <= 0)
+        return FALSE;
+
+    std::string device = GetSerialPortDevice(port);
+    if (device.empty())
+        return FALSE;
+    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return FALSE;
+
+    // Exclusive access: TIOCEXCL keeps other processes out (root excepted), the lock keeps out a
+    // second opener of any kind, this process included.
+    termios tio{};
+    bool ok = isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0 && tcgetattr(fd, &tio) == 0;
+    if (ok) {
+        cfmakeraw(&tio);
+        tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+        tio.c_cflag |= (dataBits == 7 ? CS7 : CS8) | CLOCAL | CREAD;
+        switch (parityCode) {
+        case 1: tio.c_cflag |= PARENB | PARODD; break;
+        case 2: tio.c_cflag |= PARENB; break;
+        case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+        case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+        default: break;
+        }
+        if (stopBits == 2)
+            tio.c_cflag |= CSTOPB;
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        speed_t speed = StandardSpeed(baud);
+        if (speed != B0) {
+            cfsetispeed(&tio, speed);
+            cfsetospeed(&tio, speed);
+        }
+        ok = tcsetattr(fd, TCSANOW, &tio) == 0;
+        if (ok && speed == B0)
+            ok = SetSerialBaudRateExact(fd, baud);
+    }
+    if (!ok) {
+        close(fd);
+        return FALSE;
+    }
+    // A fresh open starts with an empty input queue, whatever arrived while the port was closed.
+    tcflush(fd, TCIFLUSH);
+    m_hComm = fd;
+    m_bOpened = 1;
+    return TRUE;
+}
+
+BOOL CSerialPort::Close()
+{
+    if (!m_bOpened || m_hComm < 0)
+        return TRUE;
+    close(m_hComm);
+    m_hComm = -1;
+    m_bOpened = 0;
+    return TRUE;
+}
+
+BOOL CSerialPort::Write(const BYTE* buffer, int count)
+{
+    if (!buffer || count <= 0)
+        return FALSE;
+    // A write that cannot finish within the wait is given up; a failed write is not reported.
+    const int64_t deadline = MonotonicMs() + WRITE_WAIT_MS;
+    int done = 0;
+    while (done < count) {
+        ssize_t n = write(m_hComm, buffer + done, static_cast<size_t>(count - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return TRUE;
+        int64_t left = deadline - MonotonicMs();
+        if (left <= 0)
+            return TRUE;
+        pollfd p{m_hComm, POLLOUT, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0)
+            return TRUE;
+    }
+    return TRUE;
+}
+
+int CSerialPort::SendData(const BYTE* buffer, int count)
+{
+    if (!m_bOpened || m_hComm < 0)
+        return 0;
+    return Write(buffer, count) ? count : 0;
+}
+
+unsigned CSerialPort::GetBytesWaiting()
+{
+    if (!m_bOpened || m_hComm < 0)
+        return 0;
+    int queued = 0;
+    if (ioctl(m_hComm, FIONREAD, &queued) != 0 || queued < 0)
+        return 0;
+    return static_cast<unsigned>(queued);
+}
+
+int CSerialPort::ReadData(BYTE* buffer, int max)
+{
+    if (!m_bOpened || m_hComm < 0 || !buffer || max <= 0)
+        return 0;
+    unsigned queued = GetBytesWaiting();
+    if (queued == 0)
+        return 0;
+    size_t size = std::min<size_t>(queued, static_cast<size_t>(max));
+    ssize_t n;
+    do {
+        n = read(m_hComm, buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+BOOL CSerialPort::WriteByte(BYTE octet)
+{
+    Write(&octet, 1);
+    return TRUE;
+}
