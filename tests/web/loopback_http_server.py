@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""HTTP server on 127.0.0.1 for the web client's tests, steered over stdin and stdout.
+
+On start it prints "PORT <n>". Commands, one a line (bodies in hex, "-" for empty):
+  REPLY <path> <status> <hexbody> [<delay_ms>]  canned reply for every request to path
+  HANG <path>                                  accept requests to path and never answer
+  TAKE                                         print "EVENT begin|end <method> <path> <hexbody>
+                                               <hexheaders>" lines in order, then "END"
+  QUIT                                         stop (hanging requests are let go)
+Paths without a canned reply get a 404 page. The server stops by itself when stdin closes.
+"""
+import sys
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+lock = threading.Lock()
+replies = {}
+hangs = set()
+events = []
+quitting = threading.Event()
+
+
+def unhex(text):
+    return b"" if text == "-" else bytes.fromhex(text)
+
+
+def tohex(data):
+    return data.hex() if data else "-"
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def record(self, kind, body):
+        headers = "".join("%s: %s\n" % (k, v) for k, v in self.headers.items()).encode()
+        with lock:
+            events.append((kind, self.command, self.path, body, headers))
+
+    def answer(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length > 0 else b""
+        path = self.path.split("?", 1)[0]
+        self.record("begin", body)
+        with lock:
+            hang = path in hangs
+            status, reply, delay = replies.get(path, (404, b"<html><body>Not Found</body></html>", 0))
+        if hang:
+            # Bounded, so a forgotten client never keeps this process alive.
+            quitting.wait(60)
+            return
+        if delay:
+            quitting.wait(delay / 1000.0)
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+        self.wfile.flush()
+        self.record("end", body)
+
+    do_GET = answer
+    do_POST = answer
+
+
+def main():
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    print("PORT %d" % server.server_address[1], flush=True)
+    for line in sys.stdin:
+        words = line.split()
+        if not words:
+            continue
+        if words[0] == "REPLY":
+            delay = int(words[4]) if len(words) > 4 else 0
+            with lock:
+                replies[words[1]] = (int(words[2]), unhex(words[3]), delay)
+                hangs.discard(words[1])
+            print("OK", flush=True)
+        elif words[0] == "HANG":
+            with lock:
+                hangs.add(words[1])
+            print("OK", flush=True)
+        elif words[0] == "TAKE":
+            with lock:
+                taken = list(events)
+                events.clear()
+            for kind, method, path, body, headers in taken:
+                print("EVENT %s %s %s %s %s" % (kind, method, path, tohex(body), tohex(headers)))
+            print("END", flush=True)
+        elif words[0] == "QUIT":
+            break
+    quitting.set()
+    server.shutdown()
+    server.server_close()
+
+
+if __name__ == "__main__":
+    main()
