@@ -30,6 +30,16 @@ void AddSample(int& sum, int sample)
     sum = total > INT_MAX ? INT_MAX : static_cast<int>(total);
 }
 
+// One sample into a running sum and the capture's longest and shortest.
+void TakeSample(int sample, int& sum, int& longest, int& shortest)
+{
+    AddSample(sum, sample);
+    if (sample > longest)
+        longest = sample;
+    if (sample < shortest)
+        shortest = sample;
+}
+
 int WithinHour(int difference)
 {
     return difference < 0 ? difference + kMillisecondsPerHour : difference;
@@ -89,11 +99,7 @@ void TokenTimingStep(BYTE s, BYTE d, DeviceRecord& sender, const char* stamp)
         t.m_nLastPassTime = now;
         t.m_nShortestBetween = now;
     } else {
-        AddSample(t.m_nSumBetween, between);
-        if (between > t.m_nLongestBetween)
-            t.m_nLongestBetween = between;
-        if (between < t.m_nShortestBetween)
-            t.m_nShortestBetween = between;
+        TakeSample(between, t.m_nSumBetween, t.m_nLongestBetween, t.m_nShortestBetween);
     }
 
     CopyStamp(sender.m_szBlockStamp[g_nBetweenBlockIndex[s]], stamp);
@@ -102,15 +108,10 @@ void TokenTimingStep(BYTE s, BYTE d, DeviceRecord& sender, const char* stamp)
 
     const int hold = WithinHour(now - st.m_nTokenReceivedTime[s]);
     if (t.m_nPreviousHold != 0) {
-        if (t.m_nShortestHold == 0) {
+        if (t.m_nShortestHold == 0)
             t.m_nShortestHold = hold;
-        } else {
-            AddSample(t.m_nSumHold, hold);
-            if (hold > t.m_nLongestHold)
-                t.m_nLongestHold = hold;
-            if (hold < t.m_nShortestHold)
-                t.m_nShortestHold = hold;
-        }
+        else
+            TakeSample(hold, t.m_nSumHold, t.m_nLongestHold, t.m_nShortestHold);
     }
     CloseBlockIfFull(st.m_nHoldCount[s], t.m_nSumHold, st.m_nHoldAverage[s], g_nHoldBlockIndex[s], sender, stamp);
 
