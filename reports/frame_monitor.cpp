@@ -139,9 +139,11 @@ void OnMonitoredFrame(BYTE* pFrame, unsigned int nLength, BYTE source, BYTE dest
     const BYTE type = FrameTypeOctet(pFrame, nLength);
 
     LineBuilder line;
-    char piece[64];
-    std::snprintf(piece, sizeof piece, "Frame %06d%s ", g_nFrameCounter, ft.m_szStamp);
-    line.Add(piece);
+    char number[32];
+    std::snprintf(number, sizeof number, "Frame %06d", g_nFrameCounter);
+    line.Add(number);
+    line.Add(ft.m_szStamp);
+    line.Add(" ");
 
     const char* note = nullptr;
     if (valid) {
