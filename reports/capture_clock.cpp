@@ -75,6 +75,23 @@ void UpdateCaptureClock()
     st.m_nSecond = static_cast<int>(secondOfDay % 60);
 }
 
+void StartCaptureClock()
+{
+    CNetworkStatistics& st = g_NetworkStatistics;
+    const time_t wall = GetWallClockNow();
+    QueryPerformanceCounter(&st.m_liStartCount);
+    QueryPerformanceFrequency(&st.m_liFrequency);
+    struct tm t {};
+    localtime_r(&wall, &t);
+    st.m_nStartHour = t.tm_hour;
+    st.m_nStartMinute = t.tm_min;
+    st.m_nStartSecond = t.tm_sec;
+    st.m_nStartMillisecond = 0;
+    st.m_nStartYear = t.tm_year + 1900;
+    st.m_nStartMonth = t.tm_mon + 1;
+    st.m_nStartDay = t.tm_mday;
+}
+
 void FormatTimestamp(char* out, int forFileName)
 {
     struct tm t {};

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mstp/mstp_stack.h"
-#include "platform/clock.h"
+#include "reports/capture_clock.h"
 #include "reports/frame_monitor.h"
 #include "reports/statistics.h"
 #include "support/mstp_frames.h"
@@ -88,12 +88,7 @@ int main(int argc, char** argv)
 
     AllocateDeviceTable();
     g_NetworkStatistics.Reset();
-    QueryPerformanceCounter(&g_NetworkStatistics.m_liStartCount);
-    QueryPerformanceFrequency(&g_NetworkStatistics.m_liFrequency);
-    g_NetworkStatistics.m_nStartYear = 2024;
-    g_NetworkStatistics.m_nStartMonth = 6;
-    g_NetworkStatistics.m_nStartDay = 3;
-    g_NetworkStatistics.m_nStartHour = 10;
+    StartCaptureClock();
     g_MstpStack.m_nAverageDim = 100;
     g_MstpStack.m_bNewCapture = 1;
     if (!WriteRawLogStart()) {

@@ -97,3 +97,29 @@ TEST_F(CaptureClockTest, FormatTimestampPageAndFolderForms)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CaptureClockTest, StartReadsWallClockThenCounter)
+{
+    g_fakeWall = Utc(2009, 3, 5, 23, 59, 58);
+    g_fakeCounter = 777'000'000'000LL;
+    g_NetworkStatistics.Reset();
+    StartCaptureClock();
+    const CNetworkStatistics& st = g_NetworkStatistics;
+    EXPECT_EQ(st.m_liStartCount, 777'000'000'000LL);
+    EXPECT_EQ(st.m_liFrequency, 1'000'000'000LL);
+    EXPECT_EQ(st.m_nStartYear, 2009);
+    EXPECT_EQ(st.m_nStartMonth, 3);
+    EXPECT_EQ(st.m_nStartDay, 5);
+    EXPECT_EQ(st.m_nStartHour, 23);
+    EXPECT_EQ(st.m_nStartMinute, 59);
+    EXPECT_EQ(st.m_nStartSecond, 58);
+    EXPECT_EQ(st.m_nStartMillisecond, 0);
+
+    g_fakeCounter += 2'500'000'000LL;
+    UpdateCaptureClock();
+    EXPECT_EQ(Stamp(), "06-03-2009 00:00:00:500");
+}
+
+} // namespace
