@@ -67,9 +67,11 @@ struct LineBuilder {
     }
 };
 
+// Before any Start there is no folder: an empty path, which no open accepts, rather than a file at
+// the root of the file system.
 std::string RawLogPath(const char* fileName)
 {
-    return ReportFilePath(fileName);
+    return g_strReportPath.empty() ? std::string() : ReportFilePath(fileName);
 }
 
 void WriteBoth(FILE* text, FILE* html, const char* data, size_t size)

@@ -285,6 +285,18 @@ TEST_F(FrameMonitorTest, WriteRawLogPiecesReportAFolderThatIsMissing)
     EXPECT_FALSE(WriteRawLogStop());
 }
 
+TEST_F(FrameMonitorTest, NoReportFolderYetWritesNothing)
+{
+    g_strReportPath.clear();
+    testing::internal::CaptureStdout();
+    Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can not open raw log file to write log!");
+    EXPECT_FALSE(WriteRawLogStart());
+    EXPECT_FALSE(WriteRawLogStop());
+    struct stat st {};
+    EXPECT_NE(stat("/Raw_mstp_frames.txt", &st), 0);
+}
+
 // The raw frame page of a whole capture is well-formed XHTML: checked by a real XML parser.
 TEST_F(FrameMonitorTest, GeneratedPageParsesAsXml)
 {
