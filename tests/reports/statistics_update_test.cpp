@@ -1,3 +1,4 @@
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -364,6 +365,24 @@ TEST_F(StatisticsUpdateTest, BroadcastAddressWritesNothingOutsideTheTables)
     }
     for (int i = 0; i < 255; ++i)
         EXPECT_EQ(st.m_nBetweenCount[i] != 0, i == 1 || i == 254) << i;
+}
+
+} // namespace
+
+namespace {
+
+// Long gaps in a large block would overflow the block's sum; it stops at the largest int instead
+// (UBSan would stop the test at a signed overflow).
+TEST_F(StatisticsUpdateTest, BlockSumOfLongGapsDoesNotOverflow)
+{
+    g_MstpStack.m_nAverageDim = 10000;
+    int t = 1;
+    for (int i = 0; i < 1000; ++i) {
+        Count({TOKEN, 1, 2}, t);
+        t = (t + 3'000'000) % 3'600'000;
+    }
+    EXPECT_EQ(Timing(1).m_nSumBetween, INT_MAX);
+    EXPECT_EQ(Timing(1).m_nLongestBetween, 3'000'000);
 }
 
 } // namespace
