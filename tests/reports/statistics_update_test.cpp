@@ -41,8 +41,10 @@ protected:
         st.m_nMinute = msWithinHour / 60000;
         st.m_nSecond = msWithinHour / 1000 % 60;
         st.m_nMillisecond = msWithinHour % 1000;
-        std::snprintf(g_FrameText.m_szStamp, sizeof g_FrameText.m_szStamp, " [05-03-2009 14:%02d:%02d:%03d]",
-                      st.m_nMinute, st.m_nSecond, st.m_nMillisecond);
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, " [05-03-2009 14:%02d:%02d:%03d]", st.m_nMinute, st.m_nSecond,
+                      st.m_nMillisecond);
+        std::snprintf(g_FrameText.m_szStamp, sizeof g_FrameText.m_szStamp, "%.28s", stamp);
         UpdateStatistics(f.s, f.d, f.type, g_FrameText.m_szStamp, f.errorKind);
     }
 
