@@ -515,7 +515,15 @@ public:
     CWinApp& operator=(const CWinApp&) = delete;
 
     virtual BOOL InitInstance();
-    virtual const MessageMap& GetMessageMap() const;
+    // Commands the application handles (the Help command), by id.
+    struct CommandEntry {
+        UINT id;
+        void (CWinApp::*handler)();
+    };
+    using CommandMap = std::vector<CommandEntry>;
+    virtual const CommandMap& GetMessageMap() const;
+    // Runs the handler of the command; FALSE when the map has none.
+    BOOL OnCmdMsg(UINT id);
     HICON LoadIcon(UINT resourceId) const;
     // The default help handler: opens "<executable>.HLP" beside the executable when it exists.
     void OnHelp();

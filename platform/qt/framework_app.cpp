@@ -42,10 +42,21 @@ BOOL CWinApp::InitInstance()
     return TRUE;
 }
 
-const MessageMap& CWinApp::GetMessageMap() const
+const CWinApp::CommandMap& CWinApp::GetMessageMap() const
 {
-    static const MessageMap empty;
+    static const CommandMap empty;
     return empty;
+}
+
+BOOL CWinApp::OnCmdMsg(UINT id)
+{
+    for (const CommandEntry& entry : GetMessageMap()) {
+        if (entry.id == id) {
+            (this->*entry.handler)();
+            return TRUE;
+        }
+    }
+    return FALSE;
 }
 
 HICON CWinApp::LoadIcon(UINT resourceId) const

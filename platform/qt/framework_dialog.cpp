@@ -36,6 +36,12 @@ void FrameworkDialogWidget::Finish(int result)
 
 void FrameworkDialogWidget::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        // F1 asks the application for help.
+        if (CWinApp* app = AfxGetApp())
+            app->OnCmdMsg(ID_HELP);
+        return;
+    }
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             // As a dialog manager does: a focused push button is pressed, else the default button, else

@@ -1,0 +1,61 @@
+// Data source choice: the two source radios and Browse, which picks and measures the log file.
+#include <cstdint>
+#include <cstdio>
+
+#include "app/quorix_dlg.h"
+#include "mstp/mstp_stack.h"
+
+void CQuorixDlg::OnBrowse()
+{
+    CFileDialog dlg(FALSE, "log", nullptr, OFN_HIDEREADONLY | OFN_EXPLORER,
+                    "Log file (*.log)|*.log|All Files (*.*)|*.*||", this);
+    dlg.DoModal();
+    // A cancelled dialog gives no path, and the earlier choice stays.
+    CString path = dlg.GetPathName();
+    if (!path.IsEmpty() && path.Find('/') >= 0)
+        m_strLogFile = path;
+    UpdateData(FALSE);
+    if (!m_strLogFile.IsEmpty()) {
+        FILE* file = std::fopen(m_strLogFile, "r");
+        if (!file) {
+            m_bLogFileOpened = false;
+            g_MstpStack.m_pLogFile = nullptr;
+            MessageBox("Can't open log file!", nullptr, MB_OK);
+            g_MstpStack.m_nLogReadState = LOG_READ_OPEN_FAILED;
+            return;
+        }
+        std::fseek(file, 0, SEEK_END);
+        long length = std::ftell(file);
+        std::fclose(file);
+        // Only the mark stays: Start opens the file anew for the reader.
+        m_bLogFileOpened = true;
+        g_MstpStack.m_pLogFile = nullptr;
+        // The reader and the progress bar take the size as 32 bits.
+        if (length < 0)
+            length = 0;
+        if (length > INT32_MAX)
+            length = INT32_MAX;
+        g_MstpStack.m_lLogFileSize = static_cast<int32_t>(length);
+        m_lFileLength = g_MstpStack.m_lLogFileSize;
+        UpdateData(FALSE);
+        GetDlgItem(IDC_START)->EnableWindow(TRUE);
+    }
+    UpdateData(FALSE);
+}
+
+void CQuorixDlg::OnSerialPortSource()
+{
+    GetDlgItem(IDC_START)->EnableWindow(TRUE);
+    GetDlgItem(IDC_BROWSE)->EnableWindow(FALSE);
+    GetDlgItem(IDC_SERIAL_PORT)->EnableWindow(TRUE);
+    GetDlgItem(IDC_BAUDRATE)->EnableWindow(TRUE);
+}
+
+void CQuorixDlg::OnLogFileSource()
+{
+    GetDlgItem(IDC_BROWSE)->EnableWindow(TRUE);
+    GetDlgItem(IDC_SERIAL_PORT)->EnableWindow(FALSE);
+    GetDlgItem(IDC_BAUDRATE)->EnableWindow(FALSE);
+    if (!m_bLogFileOpened)
+        GetDlgItem(IDC_START)->EnableWindow(FALSE);
+}

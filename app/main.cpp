@@ -1,0 +1,6 @@
+#include "platform/qt/framework.h"
+
+int main(int argc, char** argv)
+{
+    return AfxWinMain(argc, argv);
+}
