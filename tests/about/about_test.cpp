@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/about_dlg.h"
+#include "build_config.h"
+#include "platform/message_box.h"
+#include "platform/shell_open.h"
+#include "web/loopback_server.h"
+#include "web/vantrel_com.h"
+#include "web/web_test_support.h"
+
+// The system font library keeps caches for the life of the process; the leak checker is told so.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
+
+// Qt's own thread pool (font loading while events are processed) synchronises with primitives the
+// race checker cannot see in the uninstrumented Qt libraries.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libQt6Core.so\nrace:libQt6Gui.so\n";
+}
+
+namespace {
+
+struct Box {
+    std::string text;
+    std::string caption;
+    unsigned type;
+};
+
+const char kExitQuestion[] = "There are some messages not sent. \nAre you sure you want to Exit? ";
+const char kNothingToSend[] = "No message to send. \nPlease enter some text in to the message field ";
+const char kSent[] = "Your message has been sent successfully\nThank you.";
+const char kNotSent[] =
+    "We were unable to send your message\nYou might not have a connection to the internet at this moment, please "
+    "check your connection and try again.\nIf you are still unable to send your message please manually contact "
+    "technical support (" QUORIX_SUPPORT_EMAIL ")";
+const char kNewVersion[] =
+    "There is a new version of this application available.\nWould you like to download the new version?";
+const char kNoUpdates[] = "No updates available ";
+const char kNoConnection[] =
+    "We could not connect to our servers.\nOur servers could be down or \nYou might not have a connection to the "
+    "internet at this moment, please check your connection and try again.";
+
+class AboutDialogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        AfxEnsureQtApplication();
+        InstallQtPlatformHooks();
+        s_server = new LoopbackServer();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        s_server->Take();
+        SetVantrelWebHost(s_server->Host().c_str());
+        SetMessageBoxHook([this](const std::string& text, const std::string& caption, unsigned type) {
+            m_boxes.push_back({text, caption, type});
+            if (m_answers.empty())
+                return DefaultMessageBoxAnswer(type);
+            int answer = m_answers.front();
+            m_answers.pop_front();
+            return answer;
+        });
+        SetShellOpenHook([this](const std::string& target) {
+            m_opened.push_back(target);
+            return true;
+        });
+        PrepareAboutDialog(m_dlg, "Dec 19 2008", "12:37:05");
+        m_dlg.Create();
+    }
+
+    void TearDown() override
+    {
+        m_dlg.DestroyWindow();
+        SetVantrelWebHost(nullptr);
+        SetMessageBoxHook(nullptr);
+        SetShellOpenHook(nullptr);
+    }
+
+    QPushButton* Button(int id) { return qobject_cast<QPushButton*>(m_dlg.GetDlgItem(id)->GetQWidget()); }
+    QPlainTextEdit* Edit(int id) { return qobject_cast<QPlainTextEdit*>(m_dlg.GetDlgItem(id)->GetQWidget()); }
+
+    void Click(int id)
+    {
+        QPushButton* button = Button(id);
+        ASSERT_NE(nullptr, button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void Type(const char* text)
+    {
+        QPlainTextEdit* edit = Edit(IDC_COMMENTS);
+        edit->setFocus();
+        // Return is typed as a key of its own: it starts a new line in the comment.
+        QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
+        for (int i = 0; i < lines.size(); ++i) {
+            if (i > 0)
+                QTest::keyClick(edit, Qt::Key_Return);
+            QTest::keyClicks(edit, lines[i]);
+        }
+    }
+
+    std::string Comment() { return Edit(IDC_COMMENTS)->toPlainText().toStdString(); }
+
+    void ExpectOneBox(const char* text, unsigned type)
+    {
+        ASSERT_EQ(1u, m_boxes.size());
+        EXPECT_EQ(text, m_boxes[0].text);
+        EXPECT_EQ(AfxGetAppName(), m_boxes[0].caption);
+        EXPECT_EQ(type | MB_ICONEXCLAMATION, m_boxes[0].type);
+    }
+
+    std::string Url(const char* path) const { return "http://" + s_server->Host() + path; }
+
+    TempWorkDir m_dir;
+    CAboutDlg m_dlg;
+    std::vector<Box> m_boxes;
+    std::deque<int> m_answers;
+    std::vector<std::string> m_opened;
+    static LoopbackServer* s_server;
+};
+
+LoopbackServer* AboutDialogTest::s_server = nullptr;
+
+} // namespace
+
+TEST_F(AboutDialogTest, ShowsTheVersionText)
+{
+    EXPECT_EQ("ZEL Quorix v1.10aA\nLast Updated Dec 18 2008\n\n", Edit(IDC_VERSION_INFO)->toPlainText().toStdString());
+    EXPECT_TRUE(Edit(IDC_VERSION_INFO)->isReadOnly());
+    EXPECT_EQ("", Comment());
+    EXPECT_STREQ("ZEL Quorix", m_dlg.m_strProductName);
+    EXPECT_STREQ("1.10aA", m_dlg.m_strVersion);
+    EXPECT_STREQ("Last Compile date: Dec 19 2008 12:37:05", m_dlg.m_strNotes);
+    EXPECT_EQ("About Quorix", m_dlg.GetQWidget()->windowTitle().toStdString());
+    EXPECT_EQ(QUORIX_WEB_HOST, Button(IDC_WEBLINK)->text().toStdString());
+    for (int id : {IDC_WEBLINK, IDC_CHECK_UPDATES, IDC_SEND, IDC_EXIT})
+        EXPECT_FALSE(Button(id)->isDefault()) << id;
+}
+
+TEST_F(AboutDialogTest, ExitWithoutCommentClosesAtOnce)
+{
+    Click(IDC_EXIT);
+    EXPECT_TRUE(m_dlg.IsEnded());
+    EXPECT_EQ(IDOK, m_dlg.GetResult());
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_TRUE(LogEntries("log.txt").empty());
+}
+
+TEST_F(AboutDialogTest, ExitWithCommentAsksAndLogsTheAnswer)
+{
+    for (const char* comment : {"hello", "   "}) {
+        SCOPED_TRACE(comment);
+        Edit(IDC_COMMENTS)->clear();
+        Type(comment);
+        m_boxes.clear();
+        m_answers = {IDNO};
+        Click(IDC_EXIT);
+        ASSERT_EQ(1u, m_boxes.size());
+        EXPECT_EQ(kExitQuestion, m_boxes[0].text);
+        EXPECT_EQ("Message", m_boxes[0].caption);
+        EXPECT_EQ(static_cast<unsigned>(MB_YESNO), m_boxes[0].type);
+        EXPECT_FALSE(m_dlg.IsEnded());
+        EXPECT_EQ(comment, Comment());
+    }
+    const std::vector<std::string> asked = {std::string("MessageAndLog iType=[4] msg=[") + kExitQuestion + "]",
+                                            "MessageAndLog return = [ 7]"};
+    std::vector<std::string> twice = asked;
+    twice.insert(twice.end(), asked.begin(), asked.end());
+    EXPECT_EQ(twice, LogEntries("log.txt"));
+    EXPECT_EQ(twice, LogEntries("Debuglog.txt"));
+
+    m_answers = {IDYES};
+    Click(IDC_EXIT);
+    EXPECT_TRUE(m_dlg.IsEnded());
+    EXPECT_EQ(IDOK, m_dlg.GetResult());
+    EXPECT_EQ("MessageAndLog return = [ 6]", LogEntries("log.txt").back());
+    EXPECT_EQ("MessageAndLog return = [ 6]", LogEntries("Debuglog.txt").back());
+}
+
+TEST_F(AboutDialogTest, EscapeDiscardsTheCommentWithoutAsking)
+{
+    Type("unsent words");
+    QTest::keyClick(m_dlg.GetQWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(m_dlg.IsEnded());
+    EXPECT_EQ(IDCANCEL, m_dlg.GetResult());
+    EXPECT_TRUE(m_boxes.empty());
+}
+
+TEST_F(AboutDialogTest, SendWithoutCommentPostsNothing)
+{
+    Click(IDC_SEND);
+    ExpectOneBox(kNothingToSend, MB_OK);
+    EXPECT_TRUE(s_server->TakeRequests().empty());
+    EXPECT_FALSE(m_dlg.IsEnded());
+}
+
+TEST_F(AboutDialogTest, SentCommentStaysInItsBox)
+{
+    s_server->Reply("/script/sendfeedback.php", 200, "PASS");
+    Type("Hi there?");
+    Click(IDC_SEND);
+    ExpectOneBox(kSent, MB_OK);
+    auto requests = s_server->TakeRequests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("/script/sendfeedback.php", requests[0].path);
+    EXPECT_EQ("Product=ZEL Quorix&ProductV=1.10aA&Msg=Hi%20there%3f"
+              "&Notes=Last%20Compile%20date%3A%20Dec%2019%202008%2012%3A37%3A05",
+              requests[0].body);
+    EXPECT_EQ("Hi there?", Comment());
+    // Still counted as not sent: Exit asks.
+    m_boxes.clear();
+    m_answers = {IDNO};
+    Click(IDC_EXIT);
+    ASSERT_EQ(1u, m_boxes.size());
+    EXPECT_EQ(kExitQuestion, m_boxes[0].text);
+}
+
+TEST_F(AboutDialogTest, FailedSendKeepsTheComment)
+{
+    ClosedLoopbackPort closed;
+    SetVantrelWebHost(closed.Host().c_str());
+    Type("line one\nline two");
+    Click(IDC_SEND);
+    ExpectOneBox(kNotSent, MB_OK);
+    EXPECT_EQ("line one\nline two", Comment());
+    EXPECT_FALSE(m_dlg.IsEnded());
+}
+
+TEST_F(AboutDialogTest, CommentPastTheLimitIsNotPosted)
+{
+    s_server->Reply("/script/sendfeedback.php", 200, "PASS");
+    Edit(IDC_COMMENTS)->setPlainText(QString(2100, QLatin1Char('x')));
+    Click(IDC_SEND);
+    ExpectOneBox(kNotSent, MB_OK);
+    EXPECT_TRUE(s_server->TakeRequests().empty());
+    EXPECT_EQ(0, g_bVantrelComBusy.load());
+}
+
+TEST_F(AboutDialogTest, UpdateOffersTheInstallerAndOnlyYesOpensIt)
+{
+    s_server->Reply("/script/checkversion.php", 200, "UPDATE");
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer);
+        m_boxes.clear();
+        m_opened.clear();
+        m_answers = {answer};
+        Click(IDC_CHECK_UPDATES);
+        ExpectOneBox(kNewVersion, MB_YESNO);
+        if (answer == IDYES) {
+            ASSERT_EQ(1u, m_opened.size());
+            EXPECT_EQ(Url("/files/resources/modbus/Installer_ZEL Quorix.exe"), m_opened[0]);
+        } else {
+            EXPECT_TRUE(m_opened.empty());
+        }
+    }
+    auto requests = s_server->TakeRequests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("app_name=ZEL Quorix&app_ver=1.10aA&Notes=", requests[0].body);
+}
+
+TEST_F(AboutDialogTest, CurrentVersionSaysSo)
+{
+    s_server->Reply("/script/checkversion.php", 200, "PASS");
+    Click(IDC_CHECK_UPDATES);
+    ExpectOneBox(kNoUpdates, MB_OK);
+    EXPECT_TRUE(m_opened.empty());
+}
+
+TEST_F(AboutDialogTest, NoServerMeansNoConnection)
+{
+    ClosedLoopbackPort closed;
+    SetVantrelWebHost(closed.Host().c_str());
+    Click(IDC_CHECK_UPDATES);
+    ExpectOneBox(kNoConnection, MB_OK);
+    EXPECT_TRUE(m_opened.empty());
+}
+
+TEST_F(AboutDialogTest, WebLinkOpensTheReferral)
+{
+    Click(IDC_WEBLINK);
+    ASSERT_EQ(1u, m_opened.size());
+    EXPECT_EQ(Url("/?ref=Blarg(Blarg version)"), m_opened[0]);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_TRUE(s_server->TakeRequests().empty());
+}
+
+TEST_F(AboutDialogTest, RunsModallyUntilExit)
+{
+    m_dlg.DestroyWindow();
+    CAboutDlg dlg;
+    PrepareAboutDialog(dlg, __DATE__, __TIME__);
+    QTimer::singleShot(0, [&dlg] {
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_EXIT)->GetQWidget()), Qt::LeftButton);
+    });
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(m_boxes.empty());
+}
