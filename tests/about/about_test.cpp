@@ -54,24 +54,18 @@ const char kNoConnection[] =
     "We could not connect to our servers.\nOur servers could be down or \nYou might not have a connection to the "
     "internet at this moment, please check your connection and try again.";
 
-class AboutDialogTest : public ::testing::Test {
+class AboutDialogTest : public LoopbackServerTest {
 protected:
     static void SetUpTestSuite()
     {
         AfxEnsureQtApplication();
         InstallQtPlatformHooks();
-        s_server = new LoopbackServer();
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
+        LoopbackServerTest::SetUpTestSuite();
     }
 
     void SetUp() override
     {
-        s_server->Take();
-        SetVantrelWebHost(s_server->Host().c_str());
+        LoopbackServerTest::SetUp();
         SetMessageBoxHook([this](const std::string& text, const std::string& caption, unsigned type) {
             m_boxes.push_back({text, caption, type});
             if (m_answers.empty())
@@ -91,7 +85,7 @@ protected:
     void TearDown() override
     {
         m_dlg.DestroyWindow();
-        SetVantrelWebHost(nullptr);
+        LoopbackServerTest::TearDown();
         SetMessageBoxHook(nullptr);
         SetShellOpenHook(nullptr);
     }
@@ -129,17 +123,12 @@ protected:
         EXPECT_EQ(type | MB_ICONEXCLAMATION, m_boxes[0].type);
     }
 
-    std::string Url(const char* path) const { return "http://" + s_server->Host() + path; }
-
     TempWorkDir m_dir;
     CAboutDlg m_dlg;
     std::vector<Box> m_boxes;
     std::deque<int> m_answers;
     std::vector<std::string> m_opened;
-    static LoopbackServer* s_server;
 };
-
-LoopbackServer* AboutDialogTest::s_server = nullptr;
 
 } // namespace
 

@@ -6,25 +6,11 @@
 
 #include "web/http_retriever.h"
 #include "web/loopback_server.h"
+#include "web/web_test_support.h"
 
 namespace {
 
-class HttpRetrieverTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { s_server = new LoopbackServer(); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override { s_server->Take(); }
-
-    std::string Url(const std::string& path) const { return "http://" + s_server->Host() + path; }
-
-    static LoopbackServer* s_server;
-};
-
-LoopbackServer* HttpRetrieverTest::s_server = nullptr;
+class HttpRetrieverTest : public LoopbackServerTest {};
 
 std::string Pattern(size_t length)
 {

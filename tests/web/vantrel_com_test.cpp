@@ -22,22 +22,11 @@ CString Reply()
     return g_csVantrelComResponce;
 }
 
-class VantrelComTest : public ::testing::Test {
+class VantrelComTest : public LoopbackServerTest {
 protected:
-    static void SetUpTestSuite() { s_server = new LoopbackServer(); }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override
-    {
-        s_server->Take();
-        SetVantrelWebHost(s_server->Host().c_str());
-    }
     void TearDown() override
     {
-        SetVantrelWebHost(nullptr);
+        LoopbackServerTest::TearDown();
         SetMessagePumpHook(nullptr);
         SetShellOpenHook(nullptr);
         EXPECT_EQ(0, g_bVantrelComBusy.load());
@@ -55,10 +44,7 @@ protected:
     }
 
     TempWorkDir m_dir;
-    static LoopbackServer* s_server;
 };
-
-LoopbackServer* VantrelComTest::s_server = nullptr;
 
 } // namespace
 

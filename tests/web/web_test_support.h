@@ -10,7 +10,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "diagnostics/debug_log.h"
+#include "web/loopback_server.h"
+#include "web/vantrel_com.h"
 
 class TempWorkDir {
 public:
@@ -68,3 +72,25 @@ inline std::vector<std::string> DebugLogEntries()
 {
     return LogEntries("Debuglog.txt");
 }
+
+// A suite whose tests share one loopback server; each test starts with no events recorded and the
+// web client pointed at the server.
+class LoopbackServerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new LoopbackServer(); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override
+    {
+        s_server->Take();
+        SetVantrelWebHost(s_server->Host().c_str());
+    }
+    void TearDown() override { SetVantrelWebHost(nullptr); }
+
+    static std::string Url(const std::string& path) { return "http://" + s_server->Host() + path; }
+
+    static inline LoopbackServer* s_server = nullptr;
+};
