@@ -60,6 +60,16 @@ void CMstpStack::WaitForWorker()
     JoinWorker();
     m_nBytesWaiting.store(0);
     m_SerialPort.Close();
+    CloseReadStream();
+}
+
+void CMstpStack::CloseReadStream()
+{
+    // A capture stopped before the end of its log file still gives its stream back.
+    if (m_pReadStream) {
+        fclose(m_pReadStream);
+        m_pReadStream = nullptr;
+    }
 }
 
 void CMstpStack::ClearRawFrame()
@@ -108,12 +118,15 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
     m_pfnDataIndication = nullptr;
     m_nBytesWaiting.store(0);
 
-    for (MstpQueueSlot& slot : m_SendQueue) {
-        memset(slot.m_Data, 0, sizeof slot.m_Data);
-        slot.m_nLength = 0;
-        slot.m_byDestination = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_QueueLock);
+        for (MstpQueueSlot& slot : m_SendQueue) {
+            memset(slot.m_Data, 0, sizeof slot.m_Data);
+            slot.m_nLength = 0;
+            slot.m_byDestination = 0;
+        }
+        m_nQueueIndex = 0;
     }
-    m_nQueueIndex = 0;
 
     m_nComPort = comPort;
     m_nBaudRate = baud;
@@ -141,6 +154,8 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
     ClearRawFrame();
     memset(m_SavedFrame, 0, sizeof m_SavedFrame);
 
+    if (!onWorker && m_pReadStream && (m_cSource != SOURCE_LOG_FILE || m_pReadStream != m_pLogFile))
+        CloseReadStream();
     if (!onWorker && m_cSource == SOURCE_LOG_FILE) {
         // The reader keeps its own handle and limit, so a later Browse cannot pull them away.
         m_pReadStream = m_pLogFile;

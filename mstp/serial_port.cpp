@@ -69,11 +69,8 @@ CSerialPort::~CSerialPort()
     Close();
 }
 
-BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int stopBits)
+BOOL MakeSerialLineSettings(struct termios* tio, char parity, unsigned dataBits, int stopBits)
 {
-    if (m_bOpened && m_hComm >= 0)
-        return TRUE;
-
     int parityCode;
     switch (parity) {
     case 'N': parityCode = 0; break;
@@ -86,7 +83,29 @@ BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int s
     }
     if (dataBits != 7 && dataBits != 8)
         return FALSE;
-    if (baud <= 0)
+    cfmakeraw(tio);
+    tio->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    tio->c_cflag |= (dataBits == 7 ? CS7 : CS8) | CLOCAL | CREAD;
+    switch (parityCode) {
+    case 1: tio->c_cflag |= PARENB | PARODD; break;
+    case 2: tio->c_cflag |= PARENB; break;
+    case 3: tio->c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: tio->c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    if (stopBits == 2)
+        tio->c_cflag |= CSTOPB;
+    tio->c_cc[VMIN] = 0;
+    tio->c_cc[VTIME] = 0;
+    return TRUE;
+}
+
+BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int stopBits)
+{
+    if (m_bOpened && m_hComm >= 0)
+        return TRUE;
+    termios tio{};
+    if (!MakeSerialLineSettings(&tio, parity, dataBits, stopBits) || baud <= 0)
         return FALSE;
 
     std::string device = GetSerialPortDevice(port);
@@ -97,30 +116,19 @@ BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int s
         return FALSE;
 
     // Exclusive access: TIOCEXCL keeps other processes out (root excepted), the lock keeps out a
-    // second opener of any kind, this process included.
-    termios tio{};
-    bool ok = isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0 && tcgetattr(fd, &tio) == 0;
+    // second opener of any kind, this process included. The driver's current settings are the base,
+    // so flow control and the like stay as it had them.
+    termios current{};
+    bool ok = isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0 &&
+              tcgetattr(fd, &current) == 0;
     if (ok) {
-        cfmakeraw(&tio);
-        tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
-        tio.c_cflag |= (dataBits == 7 ? CS7 : CS8) | CLOCAL | CREAD;
-        switch (parityCode) {
-        case 1: tio.c_cflag |= PARENB | PARODD; break;
-        case 2: tio.c_cflag |= PARENB; break;
-        case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-        case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-        default: break;
-        }
-        if (stopBits == 2)
-            tio.c_cflag |= CSTOPB;
-        tio.c_cc[VMIN] = 0;
-        tio.c_cc[VTIME] = 0;
+        MakeSerialLineSettings(&current, parity, dataBits, stopBits);
         speed_t speed = StandardSpeed(baud);
         if (speed != B0) {
-            cfsetispeed(&tio, speed);
-            cfsetospeed(&tio, speed);
+            cfsetispeed(&current, speed);
+            cfsetospeed(&current, speed);
         }
-        ok = tcsetattr(fd, TCSANOW, &tio) == 0;
+        ok = tcsetattr(fd, TCSANOW, &current) == 0;
         if (ok && speed == B0)
             ok = SetSerialBaudRateExact(fd, baud);
     }
@@ -139,6 +147,7 @@ BOOL CSerialPort::Close()
 {
     if (!m_bOpened || m_hComm < 0)
         return TRUE;
+    ioctl(m_hComm, TIOCNXCL);
     close(m_hComm);
     m_hComm = -1;
     m_bOpened = 0;

@@ -4,6 +4,8 @@
 // port n is "COM<n>". The class reports nothing by itself; callers see a BOOL or a count.
 #include "platform/win_types.h"
 
+struct termios;
+
 class CSerialPort {
 public:
     CSerialPort();
@@ -25,3 +27,8 @@ public:
     int m_hComm;   // file descriptor of the open device; -1 when closed
     int m_bOpened; // 1 while open
 };
+
+// Turns tio into the raw line settings Open asks of the driver: parity, data bits and stop bits as
+// CSerialPort::Open takes them, CLOCAL | CREAD, reads that return at once. The speed is not touched.
+// FALSE for a parity or a data-bit count Open refuses.
+BOOL MakeSerialLineSettings(struct termios* tio, char parity, unsigned dataBits, int stopBits);
