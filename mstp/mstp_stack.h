@@ -90,8 +90,9 @@ public:
     // Caller sets m_cSource (and m_pLogFile, m_lLogFileSize for the log file) first. Returns 1 when
     // connected. A log-file stream handed to Connect belongs to the stack from then on: the reader
     // closes it at the end of the data, WaitForWorker when the capture is stopped before that; the
-    // caller never closes it (m_pLogFile keeps the pointer only as a mark). From any thread but the worker, a running worker is stopped and joined first, so
-    // there is never more than one. From inside the worker (restart) no thread is started.
+    // caller never closes it (m_pLogFile keeps the pointer only as a mark). From any thread but the
+    // worker, a running worker is stopped and joined first, so there is never more than one. From
+    // inside the worker (the overflow restart) no thread is started.
     BYTE Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE thisStation, int verbose, int listenOnly);
     void SetFrameCallback(FrameMonitorFn fn);
     // Clears the connected flag; returns at once. The worker leaves its loop at its next turn.
