@@ -90,10 +90,14 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
         m_bStopRequested = false;
     }
 
-    m_bVerbose = verbose;
+    // The restart passes the same values back; not rewriting them keeps Disconnect's read of the
+    // verbose flag on the UI thread free of a race.
+    if (m_bVerbose != verbose)
+        m_bVerbose = verbose;
     if (m_bVerbose)
         DebugLog("MSTP.FYI #100 - Reconnecting to MSTP network");
-    m_bListenOnly = listenOnly;
+    if (m_bListenOnly != listenOnly)
+        m_bListenOnly = listenOnly;
 
     m_bConnected.store(0);
     m_nReceiveState = RECEIVE_STATE_IDLE;
