@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/current_dir.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 
 std::string g_strLogFilePath;
@@ -23,20 +24,8 @@ std::recursive_mutex g_logMutex;
 // whole rather than cut, so no entry is ever lost or left half-written.
 std::string FormatText(const char* format, va_list args)
 {
-    if (!format)
-        return std::string();
-    char small[4096];
-    va_list copy;
-    va_copy(copy, args);
-    int needed = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (needed < 0)
-        return std::string();
-    if (static_cast<size_t>(needed) < sizeof small)
-        return std::string(small, static_cast<size_t>(needed));
-    std::string text(static_cast<size_t>(needed) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<size_t>(needed));
+    std::string text;
+    AppendFormatV(text, format, args);
     return text;
 }
 

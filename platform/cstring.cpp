@@ -1,5 +1,7 @@
 #include "platform/cstring.h"
 
+#include "platform/format.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdarg>
@@ -8,27 +10,6 @@
 #include <strings.h>
 
 namespace {
-
-void AppendV(std::string& out, const char* format, va_list args)
-{
-    if (!format)
-        return;
-    va_list copy;
-    va_copy(copy, args);
-    char small[512];
-    int n = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (n < 0)
-        return;
-    if (static_cast<size_t>(n) < sizeof small) {
-        out.append(small, static_cast<size_t>(n));
-        return;
-    }
-    size_t old = out.size();
-    out.resize(old + static_cast<size_t>(n) + 1);
-    std::vsnprintf(out.data() + old, static_cast<size_t>(n) + 1, format, args);
-    out.resize(old + static_cast<size_t>(n));
-}
 
 size_t Clamp(int value, size_t limit)
 {
@@ -102,7 +83,7 @@ void CString::Format(const char* format, ...)
     std::string out;
     va_list args;
     va_start(args, format);
-    AppendV(out, format, args);
+    AppendFormatV(out, format, args);
     va_end(args);
     m_str = std::move(out);
 }
@@ -112,7 +93,7 @@ void CString::AppendFormat(const char* format, ...)
     std::string out;
     va_list args;
     va_start(args, format);
-    AppendV(out, format, args);
+    AppendFormatV(out, format, args);
     va_end(args);
     m_str += out;
 }

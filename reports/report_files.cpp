@@ -24,25 +24,6 @@ void PrintNotCreated(const std::string& path)
     std::printf("FYI: File: %s could not be created\n", path.c_str());
 }
 
-void AppendFormat(std::string& out, const char* format, ...)
-{
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (n < 0)
-        return;
-    if (static_cast<size_t>(n) < sizeof buffer) {
-        out.append(buffer, static_cast<size_t>(n));
-        return;
-    }
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    va_start(args, format);
-    std::vsnprintf(big.data(), big.size(), format, args);
-    va_end(args);
-    out.append(big.data(), static_cast<size_t>(n));
-}
 
 void WriteTextTitle(FILE* f, const char* title)
 {

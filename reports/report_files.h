@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/format.h"
+
 inline constexpr const char* REPORT_RULE_LINE =
     "-------------------------------------------------------------------------------\n";
 
@@ -17,7 +19,6 @@ FILE* OpenReportFile(const char* fileName, const char* mode);
 void PrintNotCreated(const std::string& path);
 
 // printf-style append to a string.
-void AppendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The rule line, "\t\t\t<title>\n", the rule line.
 void WriteTextTitle(FILE* f, const char* title);
