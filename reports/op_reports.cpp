@@ -197,14 +197,15 @@ void WriteOperationalReports()
         std::string title = std::string(heading) + "\n"; // the page title and h1 end with the line end
         std::string body = ReportBody(mac);
 
+        // Heads of both files, the body of both, then the feet: the text footer's time is read after
+        // the page head has taken its own.
         WriteTextTitle(text, heading);
-        std::fputs(body.c_str(), text);
-        std::fputs(REPORT_RULE_LINE, text);
-        WriteTextFooter(text);
-
         WriteHtmlHead(html, title.c_str());
         WriteHtmlTitle(html, title.c_str(), "");
+        std::fputs(body.c_str(), text);
         std::fputs(body.c_str(), html);
+        std::fputs(REPORT_RULE_LINE, text);
+        WriteTextFooter(text);
         WriteHtmlContentsEnd(html);
         WriteHtmlFoot(html);
 

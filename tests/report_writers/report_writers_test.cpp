@@ -1,6 +1,11 @@
 // The report writers against expected files written by hand from table contents set up here.
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <vector>
+
+#include "platform/clock.h"
+#include "reports/reports_fixture.h"
 
 #include "reports/report_writers.h"
 #include "report_writers/report_fixture.h"
@@ -99,6 +104,31 @@ TEST_F(ReportWriters, OperationalReportAtTheLastBlock)
     SetStamp(d.m_szBlockStamp[9], " [05-03-2009 15:09:30:500]");
     WriteOperationalReports();
     ExpectFile("Op_Report_MAC_254.txt", "op_mac254.txt");
+}
+
+// Each read of the wall clock is one second later than the one before.
+time_t g_nextWall = 0;
+time_t TickingWall()
+{
+    return g_nextWall++;
+}
+
+TEST_F(ReportWriters, OperationalReportsWriteBothHeadsBeforeEitherFoot)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    g_nextWall = reports_test::Utc(2009, 3, 5, 14, 7, 9);
+    SetWallClockHook(TickingWall);
+    g_pDevices[5].m_bPresent = g_pDevices[5].m_bSlave = 1;
+    WriteOperationalReports();
+    SetWallClockHook(nullptr);
+
+    // The page head reads the clock first, the text footer next; the page foot repeats the head.
+    std::string page = ReadWhole(m_folder / "Op_Report_MAC_5.html");
+    std::string text = ReadWhole(m_folder / "Op_Report_MAC_5.txt");
+    EXPECT_NE(page.find("<br />Created on: [05-03-2009 14:07:09]<br /></div>"), std::string::npos) << page;
+    EXPECT_NE(page.find("\t\tCreated on: [05-03-2009 14:07:09]<br />"), std::string::npos) << page;
+    EXPECT_TRUE(text.ends_with("\"\n\t[05-03-2009 14:07:10]\n")) << text;
 }
 
 // Count, heading number and stamps listed (oldest first) for a station with c out-of-turn frames.
