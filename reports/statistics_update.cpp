@@ -10,8 +10,16 @@ namespace {
 
 constexpr int kMillisecondsPerHour = 3600000;
 
-// The stamp of the frame being counted; RecordOutOfTurn copies it.
+// The stamp of the frame being counted; RecordOutOfTurn copies it. Outside UpdateStatistics it is
+// the frame text's own stamp, never a caller's buffer that may be gone by then.
 const char* g_pszCurrentStamp = g_FrameText.m_szStamp;
+
+struct CurrentStampScope {
+    explicit CurrentStampScope(const char* stamp) { g_pszCurrentStamp = stamp ? stamp : ""; }
+    ~CurrentStampScope() { g_pszCurrentStamp = g_FrameText.m_szStamp; }
+    CurrentStampScope(const CurrentStampScope&) = delete;
+    CurrentStampScope& operator=(const CurrentStampScope&) = delete;
+};
 
 void CopyStamp(char (&to)[CAPTURE_STAMP_SIZE], const char* from)
 {
@@ -137,7 +145,7 @@ void UpdateStatistics(BYTE s, BYTE d, BYTE frameType, const char* stamp, int err
 {
     if (!g_pDevices)
         return;
-    g_pszCurrentStamp = stamp ? stamp : "";
+    const CurrentStampScope currentStamp(stamp);
 
     if (g_bResetTokenState == 1) {
         g_bResetTokenState = 0;

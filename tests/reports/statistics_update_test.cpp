@@ -124,6 +124,24 @@ TEST_F(StatisticsUpdateTest, OutOfTurnKeepsTheLastFiveStamps)
     EXPECT_STREQ(Dev(8).m_szOutOfTurnStamp[1], "");
 }
 
+TEST_F(StatisticsUpdateTest, RecordOutOfTurnShiftsAndTakesTheFrameTextStamp)
+{
+    {
+        // A caller's own stamp buffer, gone once the frame has been counted.
+        std::string stamp = " [05-03-2009 14:00:01:000]";
+        UpdateStatistics(1, 2, TOKEN, stamp.c_str(), 0);
+    }
+    for (int i = 1; i <= 6; ++i) {
+        std::snprintf(g_FrameText.m_szStamp, sizeof g_FrameText.m_szStamp, " [05-03-2009 14:00:0%d:500]", i);
+        RecordOutOfTurn(7);
+    }
+    EXPECT_STREQ(Dev(7).m_szOutOfTurnStamp[0], " [05-03-2009 14:00:06:500]");
+    EXPECT_STREQ(Dev(7).m_szOutOfTurnStamp[1], " [05-03-2009 14:00:05:500]");
+    EXPECT_STREQ(Dev(7).m_szOutOfTurnStamp[4], " [05-03-2009 14:00:02:500]");
+    EXPECT_EQ(Dev(7).m_nOutOfTurnCount, 0) << "the count is the caller's";
+    RecordOutOfTurn(255); // no entry: nothing to shift
+}
+
 TEST_F(StatisticsUpdateTest, RolesCountsAndTheAnswerRule)
 {
     CountAll({
