@@ -5,7 +5,9 @@ On start it prints "PORT <n>". Commands, one a line (bodies in hex, "-" for empt
   REPLY <path> <status> <hexbody> [<delay_ms>]  canned reply for every request to path
   HANG <path>                                  accept requests to path and never answer
   TAKE                                         print "EVENT begin|end <method> <path> <hexbody>
-                                               <hexheaders>" lines in order, then "END"
+                                               <hexheaders>" lines in order, then "END"; "begin"
+                                               is the request's arrival, "end" the moment its
+                                               reply is about to be written
   QUIT                                         stop (hanging requests are let go)
 Paths without a canned reply get a 404 page. The server stops by itself when stdin closes.
 """
@@ -53,13 +55,15 @@ class Handler(BaseHTTPRequestHandler):
             return
         if delay:
             quitting.wait(delay / 1000.0)
+        # Recorded before the reply goes out, so the client cannot act on the reply (say, send its
+        # next request) before this event is in the list.
+        self.record("end", body)
         self.send_response(status)
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(reply)))
         self.end_headers()
         self.wfile.write(reply)
         self.wfile.flush()
-        self.record("end", body)
 
     do_GET = answer
     do_POST = answer

@@ -7,7 +7,7 @@
 #include <vector>
 
 struct ServerEvent {
-    std::string kind;  // "begin" when the request arrived, "end" when its reply was written
+    std::string kind;  // "begin" when the request arrived, "end" just before its reply is written
     std::string method;
     std::string path;
     std::string body;
