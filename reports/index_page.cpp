@@ -25,8 +25,6 @@ void WriteIndexPage()
 
 void FinishIndexPage()
 {
-    if (g_strReportPath.empty())
-        return;
     FILE* f = OpenReportFile("index.html", "a+");
     if (!f)
         return;

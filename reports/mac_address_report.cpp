@@ -104,6 +104,8 @@ std::string MacAddressSections()
 
 void WriteMacAddressReport()
 {
+    if (!g_pDevices)
+        return;
     std::string sections = "\n\n" + MacAddressSections();
     WriteFramedReport("MAC_add_report", "MAC address Report", sections + "\n" + REPORT_RULE_LINE, sections);
 }

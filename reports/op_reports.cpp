@@ -169,6 +169,8 @@ void AppendIndexLink(const char* htmlName)
 
 void WriteOperationalReports()
 {
+    if (!g_pDevices || g_strReportPath.empty())
+        return;
     for (int mac = 0; mac < MSTP_STATION_COUNT; ++mac) {
         if (!g_pDevices[mac].m_bPresent)
             continue;

@@ -12,6 +12,9 @@ std::string ReportFilePath(const char* fileName)
 
 FILE* OpenReportFile(const char* fileName, const char* mode)
 {
+    // Before any Start there is no folder; the bare file name would land at the file system's root.
+    if (g_strReportPath.empty())
+        return nullptr;
     std::string path = ReportFilePath(fileName);
     FILE* f = std::fopen(path.c_str(), mode);
     if (!f)

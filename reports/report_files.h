@@ -13,12 +13,11 @@ inline constexpr const char* REPORT_RULE_LINE =
 std::string ReportFilePath(const char* fileName);
 
 // Opens a file of the report folder. When it cannot be opened, prints
-// "FYI: File: <full path> could not be created" on standard output and returns null.
+// "FYI: File: <full path> could not be created" on standard output and returns null. Without a
+// report folder (empty path) it opens nothing and prints nothing.
 FILE* OpenReportFile(const char* fileName, const char* mode);
 // The notice alone, for a writer that opens its files itself.
 void PrintNotCreated(const std::string& path);
-
-// printf-style append to a string.
 
 // The rule line, "\t\t\t<title>\n", the rule line.
 void WriteTextTitle(FILE* f, const char* title);

@@ -1,7 +1,8 @@
 #pragma once
 // The report writers run at Stop, on the UI thread, after the MS/TP worker has been joined and while
 // the device table still exists. Each writes its files into g_strReportPath; a file that cannot be
-// created is named on standard output and the writer returns.
+// created is named on standard output and the writer returns. Without a report folder (empty path)
+// nothing is written; the writers that read the device table write nothing while it is not allocated.
 //
 // Stop calls, in this order: WriteMacAddressReport, WriteOperationalReports, WriteNotesReport,
 // WriteWhoTalksToWhoReport, WriteEffectiveMaxMasterReport, then FinishIndexPage. WriteIndexPage

@@ -37,6 +37,8 @@ std::string MasterBlocks()
 
 void WriteWhoTalksToWhoReport()
 {
+    if (!g_pDevices)
+        return;
     std::string body = "\"Note: Only mstp frames with valid payloads in the Raw_mstp_frames.txt was\n considered for "
                        "this report. All mstp frames with invalid payloads were ignored.\"\n";
     body += REPORT_RULE_LINE;

@@ -531,13 +531,37 @@ TEST_F(ReportWriters, PairWritersWhosePageCannotBeCreated)
     }
 }
 
-TEST_F(ReportWriters, FinishIndexPageWithoutAReportFolderWritesNothing)
+TEST_F(ReportWriters, WithoutAReportFolderNothingIsWritten)
 {
+    BuildRing();
     g_strReportPath.clear();
+    const fs::path cwd = fs::current_path();
+    fs::current_path(m_root);
     testing::internal::CaptureStdout();
-    FinishIndexPage();
+    WriteIndexPage();
+    WriteAllReportsInStopOrder();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_FALSE(fs::exists("/index.html"));
+    fs::current_path(cwd);
+    for (const char* name : {"index.html", "Op_Report_MAC_1.txt", "Op_Report_MAC_1.html", "MAC_add_report.txt",
+                             "Notes_report.txt", "Who_talks_to_who_report.txt", "Effective_max_master_report.txt"}) {
+        EXPECT_FALSE(fs::exists(fs::path("/") / name)) << name;
+        EXPECT_FALSE(fs::exists(m_root / name)) << name;
+    }
+}
+
+TEST_F(ReportWriters, WritersOfTheDeviceTableWriteNothingWithoutIt)
+{
+    FreeDeviceTable();
+    WriteIndexPage();
+    const std::string index = ReadWhole(m_folder / "index.html");
+    testing::internal::CaptureStdout();
+    WriteMacAddressReport();
+    WriteOperationalReports();
+    WriteWhoTalksToWhoReport();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(ReadWhole(m_folder / "index.html"), index);
+    for (const auto& entry : fs::directory_iterator(m_folder))
+        EXPECT_EQ(entry.path().filename(), "index.html");
 }
 
 } // namespace
