@@ -124,12 +124,13 @@ void CAboutDlg::CheckForUpdates(bool showResult)
 
 void CAboutDlg::OnSend()
 {
+    // Made on entry, so its destructor clears the reply on every way out.
+    CVantrelCom com;
     UpdateData(TRUE);
     if (m_strComment.IsEmpty()) {
         AfxMessageBox("No message to send. \nPlease enter some text in to the message field ", MB_OK);
         return;
     }
-    CVantrelCom com;
     int result = com.SendFeedback(m_strProductName, m_strVersion, m_strComment, m_strNotes);
     if (result == 1) {
         AfxMessageBox("Your message has been sent successfully\nThank you.", MB_OK);

@@ -193,29 +193,64 @@ TEST_F(AboutDialogTest, EscapeDiscardsTheCommentWithoutAsking)
     EXPECT_TRUE(m_dlg.IsEnded());
     EXPECT_EQ(IDCANCEL, m_dlg.GetResult());
     EXPECT_TRUE(m_boxes.empty());
+    // Cancel exchanges nothing: the member keeps what it had.
+    EXPECT_STREQ("", m_dlg.m_strComment);
+}
+
+TEST_F(AboutDialogTest, CloseBoxDiscardsTheCommentWithoutAsking)
+{
+    Type("unsent words");
+    m_dlg.GetQWidget()->close();
+    EXPECT_TRUE(m_dlg.IsEnded());
+    EXPECT_EQ(IDCANCEL, m_dlg.GetResult());
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_STREQ("", m_dlg.m_strComment);
+}
+
+TEST_F(AboutDialogTest, EnterOutsideTheCommentEndsWithoutAsking)
+{
+    // Return in the comment starts a new line; where no control takes it, it is the dialog's OK:
+    // the fields are read back and the dialog ends, with no question about the comment.
+    Type("first\nsecond");
+    EXPECT_FALSE(m_dlg.IsEnded());
+    Edit(IDC_VERSION_INFO)->setFocus();
+    QTest::keyClick(Edit(IDC_VERSION_INFO), Qt::Key_Return);
+    EXPECT_TRUE(m_dlg.IsEnded());
+    EXPECT_EQ(IDOK, m_dlg.GetResult());
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_STREQ("first\r\nsecond", m_dlg.m_strComment);
 }
 
 TEST_F(AboutDialogTest, SendWithoutCommentPostsNothing)
 {
+    // A reply left by an earlier request (a usage report keeps its reply) is cleared by the
+    // handler's own web client, even when it returns before posting.
+    {
+        std::lock_guard<std::mutex> lock(g_mtxVantrelComResponce);
+        g_csVantrelComResponce = "STATE: PASS";
+    }
     Click(IDC_SEND);
     ExpectOneBox(kNothingToSend, MB_OK);
     EXPECT_TRUE(s_server->TakeRequests().empty());
     EXPECT_FALSE(m_dlg.IsEnded());
+    std::lock_guard<std::mutex> lock(g_mtxVantrelComResponce);
+    EXPECT_TRUE(g_csVantrelComResponce.IsEmpty());
 }
 
 TEST_F(AboutDialogTest, SentCommentStaysInItsBox)
 {
     s_server->Reply("/script/sendfeedback.php", 200, "PASS");
-    Type("Hi there?");
+    Type("Hi there?\nBye");
     Click(IDC_SEND);
     ExpectOneBox(kSent, MB_OK);
     auto requests = s_server->TakeRequests();
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("/script/sendfeedback.php", requests[0].path);
-    EXPECT_EQ("Product=ZEL Quorix&ProductV=1.10aA&Msg=Hi%20there%3f"
+    // The comment's line breaks go as the edit holds them, CR LF, unescaped.
+    EXPECT_EQ("Product=ZEL Quorix&ProductV=1.10aA&Msg=Hi%20there%3f\r\nBye"
               "&Notes=Last%20Compile%20date%3A%20Dec%2019%202008%2012%3A37%3A05",
               requests[0].body);
-    EXPECT_EQ("Hi there?", Comment());
+    EXPECT_EQ("Hi there?\nBye", Comment());
     // Still counted as not sent: Exit asks.
     m_boxes.clear();
     m_answers = {IDNO};
