@@ -278,6 +278,43 @@ TEST_F(FrameMonitorTest, CaptureWithoutFramesHasOnlyStartAndStopPieces)
     EXPECT_EQ(html.substr(html.size() - 14), "</body></html>");
 }
 
+// Both logs of a short capture, whole: Start's page head, two frame lines, Stop's closing pieces.
+TEST_F(FrameMonitorTest, BothLogsOfAShortCaptureWhole)
+{
+    g_fakeWall = Utc(2009, 3, 5, 14, 7, 9);
+    ASSERT_TRUE(WriteRawLogStart());
+    At(1250);
+    Deliver({0x55, 0xFF, 0x00, 0x08, 0x07, 0x00, 0x00, 0x73}, 7, 8, 1, 0);
+    At(1300);
+    Deliver({0x55, 0x12}, 0, 0, 0, 1);
+    g_fakeWall = Utc(2009, 3, 5, 14, 9, 0);
+    ASSERT_TRUE(WriteRawLogStop());
+
+    const std::string lines =
+        "Frame 000000 [05-03-2009 14:07:10:250] S_MAC-7   D_MAC-8   Token                   /Valid  \t"
+        "55 FF 00 08 07 00 00 73 \n"
+        "Frame 000001 [05-03-2009 14:07:10:300] None      None      None                    /Invalid\t"
+        "55 12                    This was not the start of a new frame (Note1)\n";
+    const std::string rule79(79, '-');
+    std::string text = rule79 + "\n\t\t\tRaw MSTP Frame log file\n" + rule79 +
+                       "\n\"Notes: In judging whether a frame is valid / invalid on this report we\n"
+                       "consider the frame only and do not consider its context. Thus a\n"
+                       "frame sent out of turn, is reported as 'valid' on this report if the\n"
+                       "frame is valid - checksum is correct, frame type and lengths are, for\n"
+                       "example, valid. Quorix produces other reports which evaluate the\n"
+                       "context of each frame.\"\n" +
+                       rule79 +
+                       "\nFrame count  Time Stamp                Source    Dest      Frame type              "
+                       "/comments    Frame Bytes and Notes   \n\n" +
+                       lines + "\n" + std::string(102, '-') +
+                       "\n\n\n\t\"Created by Quorix v1.1.0, a tool of Vantrel\"\n\t[05-03-2009 14:09:00]\n";
+    EXPECT_EQ(RawText(), text);
+    EXPECT_EQ(RawHtml(), ExpectedHead("Raw MSTP Frame log file", "[05-03-2009 14:07:09]") +
+                             "\t<div id='title'>\t<h1>Raw MSTP Frame log file</h1>\t<p></p>\t</div>"
+                             "\t<div id='contents'><pre>" +
+                             lines + "\t</pre></div>\t</div>" + ExpectedFoot("[05-03-2009 14:07:09]"));
+}
+
 TEST_F(FrameMonitorTest, WriteRawLogPiecesReportAFolderThatIsMissing)
 {
     g_strReportPath = m_dir + "/missing-folder";

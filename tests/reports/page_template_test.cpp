@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <string>
 
-#include "build_config.h"
 #include "reports/page_template.h"
 #include "reports_fixture.h"
 
@@ -22,40 +21,6 @@ protected:
         return ReadFile(path);
     }
 };
-
-const std::string kSite = std::string("http://") + QUORIX_WEB_HOST + "/";
-
-std::string ExpectedHead(const std::string& title, const std::string& createdOn)
-{
-    return "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" "
-           "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\">"
-           "<head>"
-           "<title>" + title + "</title>"
-           "<link rel=\"StyleSheet\" href=\"style.css\" type=\"text/css\" />"
-           "<meta name=\"generator\" content=\"Quorix, v1.1.0\" />"
-           "</head>"
-           "<body>"
-           "\t<div id='heading'>"
-           "\t<div id='info'>Created by: <a href='__UTILITY_URL__'>Quorix</a>, v1.1.0<br />Created on: " +
-           createdOn + "<br /></div>"
-           "\t<a href='" + kSite + "'><img src='logo.gif' alt='Vantrel web site' /></a>"
-           "\t</div>"
-           "\t<div id='nav'></div>"
-           "\t<div id='container'>";
-}
-
-std::string ExpectedFoot(const std::string& createdOn)
-{
-    return "\t<div id='footer'>"
-           "\t\tCreated by: <a href='__UTILITY_URL__'>Quorix</a>, v1.1.0<br />"
-           "\t\tCreated on: " + createdOn + "<br />"
-           "\t\t<a href='" + kSite + "'> Vantrel</a><br />"
-           "\t\t<a href='" + kSite + "contact'>Conact us</a>"
-           "\t</div>\t"
-           "</body>"
-           "</html>";
-}
 
 TEST_F(PageTemplateTest, HeadIsTheWholeSpecifiedLineAndSetsTheCreationTime)
 {

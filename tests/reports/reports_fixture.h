@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "build_config.h"
 #include "mstp/mstp_stack.h"
 #include "platform/clock.h"
 #include "reports/frame_monitor.h"
@@ -42,6 +43,41 @@ inline std::vector<std::string> Lines(const std::string& text)
     while (std::getline(in, line))
         lines.push_back(line);
     return lines;
+}
+
+// The page frame as written by hand: head with its title and creation time, and the foot.
+inline const std::string kSite = std::string("http://") + QUORIX_WEB_HOST + "/";
+
+inline std::string ExpectedHead(const std::string& title, const std::string& createdOn)
+{
+    return "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" "
+           "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">"
+           "<html xmlns=\"http://www.w3.org/1999/xhtml\">"
+           "<head>"
+           "<title>" + title + "</title>"
+           "<link rel=\"StyleSheet\" href=\"style.css\" type=\"text/css\" />"
+           "<meta name=\"generator\" content=\"Quorix, v1.1.0\" />"
+           "</head>"
+           "<body>"
+           "\t<div id='heading'>"
+           "\t<div id='info'>Created by: <a href='__UTILITY_URL__'>Quorix</a>, v1.1.0<br />Created on: " +
+           createdOn + "<br /></div>"
+           "\t<a href='" + kSite + "'><img src='logo.gif' alt='Vantrel web site' /></a>"
+           "\t</div>"
+           "\t<div id='nav'></div>"
+           "\t<div id='container'>";
+}
+
+inline std::string ExpectedFoot(const std::string& createdOn)
+{
+    return "\t<div id='footer'>"
+           "\t\tCreated by: <a href='__UTILITY_URL__'>Quorix</a>, v1.1.0<br />"
+           "\t\tCreated on: " + createdOn + "<br />"
+           "\t\t<a href='" + kSite + "'> Vantrel</a><br />"
+           "\t\t<a href='" + kSite + "contact'>Conact us</a>"
+           "\t</div>\t"
+           "</body>"
+           "</html>";
 }
 
 // A UTC time for the wall clock hook (the tests run with TZ=UTC).
