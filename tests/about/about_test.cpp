@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -186,25 +187,23 @@ TEST_F(AboutDialogTest, ExitWithCommentAsksAndLogsTheAnswer)
     EXPECT_EQ("MessageAndLog return = [ 6]", LogEntries("Debuglog.txt").back());
 }
 
-TEST_F(AboutDialogTest, EscapeDiscardsTheCommentWithoutAsking)
+TEST_F(AboutDialogTest, EscapeAndCloseBoxDiscardTheCommentWithoutAsking)
 {
-    Type("unsent words");
-    QTest::keyClick(m_dlg.GetQWidget(), Qt::Key_Escape);
-    EXPECT_TRUE(m_dlg.IsEnded());
-    EXPECT_EQ(IDCANCEL, m_dlg.GetResult());
-    EXPECT_TRUE(m_boxes.empty());
-    // Cancel exchanges nothing: the member keeps what it had.
-    EXPECT_STREQ("", m_dlg.m_strComment);
-}
-
-TEST_F(AboutDialogTest, CloseBoxDiscardsTheCommentWithoutAsking)
-{
-    Type("unsent words");
-    m_dlg.GetQWidget()->close();
-    EXPECT_TRUE(m_dlg.IsEnded());
-    EXPECT_EQ(IDCANCEL, m_dlg.GetResult());
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_STREQ("", m_dlg.m_strComment);
+    const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+        {"Escape", [this] { QTest::keyClick(m_dlg.GetQWidget(), Qt::Key_Escape); }},
+        {"close box", [this] { m_dlg.GetQWidget()->close(); }},
+    };
+    for (const auto& [name, cancel] : ways) {
+        SCOPED_TRACE(name);
+        m_dlg.Create();
+        Type("unsent words");
+        cancel();
+        EXPECT_TRUE(m_dlg.IsEnded());
+        EXPECT_EQ(IDCANCEL, m_dlg.GetResult());
+        EXPECT_TRUE(m_boxes.empty());
+        // Cancel exchanges nothing: the member keeps what it had.
+        EXPECT_STREQ("", m_dlg.m_strComment);
+    }
 }
 
 TEST_F(AboutDialogTest, EnterOutsideTheCommentEndsWithoutAsking)
