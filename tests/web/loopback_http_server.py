@@ -2,13 +2,15 @@
 """HTTP server on 127.0.0.1 for the web client's tests, steered over stdin and stdout.
 
 On start it prints "PORT <n>". Commands, one a line (bodies in hex, "-" for empty):
-  REPLY <path> <status> <hexbody> [<delay_ms>]  canned reply for every request to path
+  REPLY <path> <status> <hexbody>              canned reply for every request to path
   HANG <path>                                  accept requests to path and never answer
+  HOLD <path>                                  requests to path wait for RELEASE before replying
+  RELEASE <path>                               let held requests to path (and later ones) reply
   TAKE                                         print "EVENT begin|end <method> <path> <hexbody>
                                                <hexheaders>" lines in order, then "END"; "begin"
                                                is the request's arrival, "end" the moment its
                                                reply is about to be written
-  QUIT                                         stop (hanging requests are let go)
+  QUIT                                         stop (hanging and held requests are let go)
 Paths without a canned reply get a 404 page. The server stops by itself when stdin closes.
 """
 import sys
@@ -18,6 +20,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 lock = threading.Lock()
 replies = {}
 hangs = set()
+holds = {}
 events = []
 quitting = threading.Event()
 
@@ -48,13 +51,14 @@ class Handler(BaseHTTPRequestHandler):
         self.record("begin", body)
         with lock:
             hang = path in hangs
-            status, reply, delay = replies.get(path, (404, b"<html><body>Not Found</body></html>", 0))
+            hold = holds.get(path)
+            status, reply = replies.get(path, (404, b"<html><body>Not Found</body></html>"))
         if hang:
             # Bounded, so a forgotten client never keeps this process alive.
             quitting.wait(60)
             return
-        if delay:
-            quitting.wait(delay / 1000.0)
+        if hold:
+            hold.wait(60)
         # Recorded before the reply goes out, so the client cannot act on the reply (say, send its
         # next request) before this event is in the list.
         self.record("end", body)
@@ -79,10 +83,19 @@ def main():
         if not words:
             continue
         if words[0] == "REPLY":
-            delay = int(words[4]) if len(words) > 4 else 0
             with lock:
-                replies[words[1]] = (int(words[2]), unhex(words[3]), delay)
+                replies[words[1]] = (int(words[2]), unhex(words[3]))
                 hangs.discard(words[1])
+            print("OK", flush=True)
+        elif words[0] == "HOLD":
+            with lock:
+                holds[words[1]] = threading.Event()
+            print("OK", flush=True)
+        elif words[0] == "RELEASE":
+            with lock:
+                hold = holds.pop(words[1], None)
+            if hold:
+                hold.set()
             print("OK", flush=True)
         elif words[0] == "HANG":
             with lock:
@@ -98,6 +111,9 @@ def main():
         elif words[0] == "QUIT":
             break
     quitting.set()
+    with lock:
+        for hold in holds.values():
+            hold.set()
     server.shutdown()
     server.server_close()
 

@@ -105,15 +105,29 @@ std::string LoopbackServer::ReadLine()
     return line;
 }
 
-void LoopbackServer::Reply(const std::string& path, int status, const std::string& body, int delayMs)
+void LoopbackServer::Reply(const std::string& path, int status, const std::string& body)
 {
-    Send("REPLY " + path + " " + std::to_string(status) + " " + Hex(body) + " " + std::to_string(delayMs));
-    ReadLine();
+    Command("REPLY " + path + " " + std::to_string(status) + " " + Hex(body));
 }
 
 void LoopbackServer::Hang(const std::string& path)
 {
-    Send("HANG " + path);
+    Command("HANG " + path);
+}
+
+void LoopbackServer::Hold(const std::string& path)
+{
+    Command("HOLD " + path);
+}
+
+void LoopbackServer::Release(const std::string& path)
+{
+    Command("RELEASE " + path);
+}
+
+void LoopbackServer::Command(const std::string& line)
+{
+    Send(line);
     ReadLine();
 }
 

@@ -24,8 +24,12 @@ public:
     int Port() const { return m_port; }
     // "127.0.0.1:port", the web host for the client under test.
     std::string Host() const;
-    void Reply(const std::string& path, int status, const std::string& body, int delayMs = 0);
+    void Reply(const std::string& path, int status, const std::string& body);
     void Hang(const std::string& path);
+    // Requests to path wait, once they have arrived, until Release(path); so a test decides when a
+    // reply may come instead of guessing how long an exchange takes.
+    void Hold(const std::string& path);
+    void Release(const std::string& path);
     // Every event since the last call, in order.
     std::vector<ServerEvent> Take();
     // The requests (begin events) since the last call.
@@ -33,6 +37,8 @@ public:
 
 private:
     void Send(const std::string& line);
+    // Sends a command and waits for its acknowledgement.
+    void Command(const std::string& line);
     std::string ReadLine();
 
     pid_t m_pid = -1;

@@ -260,30 +260,50 @@ TEST_F(VantrelComTest, WorkerThatCannotStartLeavesTheFlagClear)
 
 TEST_F(VantrelComTest, WaitKeepsDispatchingMessages)
 {
-    s_server->Reply(kCheckPath, 200, "PASS", 200);
+    // The server holds the reply until the first message has been dispatched, so the wait is
+    // certain to see the request in flight.
+    s_server->Reply(kCheckPath, 200, "PASS");
+    s_server->Hold(kCheckPath);
     int pumped = 0;
     int pumpedWhileBusy = 0;
+    bool released = false;
     SetMessagePumpHook([&] {
         ++pumped;
         if (g_bVantrelComBusy.load())
             ++pumpedWhileBusy;
+        if (!released) {
+            released = true;
+            s_server->Release(kCheckPath);
+        }
     });
     CVantrelCom com;
     EXPECT_EQ(0, com.CheckVersion("n", "v", ""));
+    s_server->Release(kCheckPath);
     EXPECT_GT(pumpedWhileBusy, 0);
     EXPECT_GE(pumped, pumpedWhileBusy);
 }
 
 TEST_F(VantrelComTest, SecondRequestDuringTheWaitRunsAfterTheFirst)
 {
-    s_server->Reply(kCheckPath, 200, "UPDATE", 300);
+    s_server->Reply(kCheckPath, 200, "UPDATE");
     s_server->Reply(kFeedbackPath, 200, "PASS");
+    // The first reply is held until the second request is waiting for its turn.
+    s_server->Hold(kCheckPath);
     int inner = 0;
+    bool inside = false;
     bool startedWhileBusy = false;
+    bool waitedWhileBusy = false;
     SetMessagePumpHook([&] {
+        if (inside) {
+            // The nested request dispatches messages while it waits for the first to end.
+            if (!waitedWhileBusy && g_bVantrelComBusy.load()) {
+                waitedWhileBusy = true;
+                s_server->Release(kCheckPath);
+            }
+            return;
+        }
         // A handler that runs during the wait starts a request of its own, once.
-        static thread_local bool inside = false;
-        if (inside || inner != 0)
+        if (inner != 0)
             return;
         inside = true;
         startedWhileBusy = g_bVantrelComBusy.load() != 0;
@@ -294,8 +314,10 @@ TEST_F(VantrelComTest, SecondRequestDuringTheWaitRunsAfterTheFirst)
     CVantrelCom com;
     // The inner feedback empties the reply, so the outer check falls to its last case.
     EXPECT_EQ(-1, com.CheckVersion("n", "v", ""));
+    s_server->Release(kCheckPath);
     EXPECT_EQ(1, inner);
     EXPECT_TRUE(startedWhileBusy);
+    EXPECT_TRUE(waitedWhileBusy);
     auto events = s_server->Take();
     ASSERT_EQ(4u, events.size());
     EXPECT_EQ("begin " + std::string(kCheckPath), events[0].kind + " " + events[0].path);
