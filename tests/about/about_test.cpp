@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -145,6 +147,76 @@ TEST_F(AboutDialogTest, ShowsTheVersionText)
     EXPECT_EQ(QUORIX_WEB_HOST, Button(IDC_WEBLINK)->text().toStdString());
     for (int id : {IDC_WEBLINK, IDC_CHECK_UPDATES, IDC_SEND, IDC_EXIT})
         EXPECT_FALSE(Button(id)->isDefault()) << id;
+}
+
+TEST_F(AboutDialogTest, TemplateLaysOutEveryControl)
+{
+    struct Row {
+        const char* kind;  // Qt class the control is built as
+        std::string text;
+        int x, y, cx, cy;  // dialog units
+    } rows[] = {
+        {"QLabel",
+         "Your comments will be sent anonymously.\nIf you require a response please include some contact "
+         "information (Name, Email, Phone number...)",
+         13, 143, 264, 27},
+        {"QLabel", "", 7, 7, 272, 40},
+        {"QPlainTextEdit", "", 11, 175, 264, 53},
+        {"QGroupBox", "Version Info", 7, 62, 272, 71},
+        {"QGroupBox", "Comments and Suggestions ", 7, 133, 272, 115},
+        {"QPlainTextEdit", "ZEL Quorix v1.10aA\nLast Updated Dec 18 2008\n\n", 12, 72, 264, 59},
+        {"QPushButton", QUORIX_WEB_HOST, 101, 49, 66, 14},
+        {"QPushButton", "Check for updates", 14, 232, 73, 14},
+        {"QPushButton", "send", 122, 232, 50, 14},
+        {"QPushButton", "Exit", 213, 232, 50, 14},
+    };
+    auto textOf = [](QWidget* w) {
+        if (auto* label = qobject_cast<QLabel*>(w))
+            return label->text().toStdString();
+        if (auto* group = qobject_cast<QGroupBox*>(w))
+            return group->title().toStdString();
+        if (auto* button = qobject_cast<QPushButton*>(w))
+            return button->text().toStdString();
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(w))
+            return edit->toPlainText().toStdString();
+        return std::string("?");
+    };
+    const QList<QWidget*> children = m_dlg.GetQWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        RECT r{row.x, row.y, row.x + row.cx, row.y + row.cy};
+        m_dlg.MapDialogRect(&r);
+        const QRect expected(static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right - r.left),
+                             static_cast<int>(r.bottom - r.top));
+        int found = 0;
+        for (QWidget* w : children)
+            if (w->geometry() == expected && w->inherits(row.kind) && textOf(w) == row.text)
+                ++found;
+        EXPECT_EQ(1, found);
+    }
+    EXPECT_EQ(10, children.size());
+
+    // The comment takes Return and scrolls; the version text is read-only and scrolls.
+    EXPECT_FALSE(Edit(IDC_COMMENTS)->isReadOnly());
+    EXPECT_EQ(Qt::ScrollBarAlwaysOn, Edit(IDC_COMMENTS)->verticalScrollBarPolicy());
+    EXPECT_EQ(Qt::ScrollBarAlwaysOn, Edit(IDC_VERSION_INFO)->verticalScrollBarPolicy());
+    QTest::keyClick(Edit(IDC_COMMENTS), Qt::Key_Return);
+    EXPECT_EQ("\n", Comment());
+    EXPECT_FALSE(m_dlg.IsEnded());
+
+    // Tab order: the comment, then the four buttons in template order.
+    std::vector<int> order;
+    QWidget* start = Edit(IDC_COMMENTS);
+    for (QWidget* w = start; order.empty() || w != start; w = w->nextInFocusChain()) {
+        if (!(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        for (int id : {IDC_COMMENTS, IDC_WEBLINK, IDC_CHECK_UPDATES, IDC_SEND, IDC_EXIT})
+            if (w == m_dlg.GetDlgItem(id)->GetQWidget())
+                order.push_back(id);
+        if (order.size() > 5)
+            break;
+    }
+    EXPECT_EQ((std::vector<int>{IDC_COMMENTS, IDC_WEBLINK, IDC_CHECK_UPDATES, IDC_SEND, IDC_EXIT}), order);
 }
 
 TEST_F(AboutDialogTest, ExitWithoutCommentClosesAtOnce)
