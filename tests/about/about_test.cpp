@@ -390,6 +390,28 @@ TEST_F(AboutDialogTest, NoServerMeansNoConnection)
     EXPECT_TRUE(m_opened.empty());
 }
 
+TEST_F(AboutDialogTest, QuietCheckAnnouncesOnlyANewVersion)
+{
+    // Without showResult, a current version and a failed check stay silent; a newer version is
+    // still offered.
+    s_server->Reply("/script/checkversion.php", 200, "PASS");
+    m_dlg.CheckForUpdates(false);
+    EXPECT_TRUE(m_boxes.empty());
+    {
+        ClosedLoopbackPort closed;
+        SetVantrelWebHost(closed.Host().c_str());
+        m_dlg.CheckForUpdates(false);
+        EXPECT_TRUE(m_boxes.empty());
+        SetVantrelWebHost(s_server->Host().c_str());
+    }
+    s_server->Reply("/script/checkversion.php", 200, "UPDATE");
+    m_answers = {IDNO};
+    m_dlg.CheckForUpdates(false);
+    ExpectOneBox(kNewVersion, MB_YESNO);
+    EXPECT_TRUE(m_opened.empty());
+    EXPECT_EQ(2u, s_server->TakeRequests().size());
+}
+
 TEST_F(AboutDialogTest, WebLinkOpensTheReferral)
 {
     Click(IDC_WEBLINK);
