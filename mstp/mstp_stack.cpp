@@ -335,28 +335,30 @@ BOOL CMstpStack::ReadLogOctet()
     }
 
     int c;
-    while ((c = getc(stream)) != EOF) {
+    while ((c = getc(stream)) != EOF && IsLogSpace(c))
         ++m_lReadPosition;
-        if (!IsLogSpace(c))
-            break;
-    }
     int endState = LOG_READ_NORMAL;
     int value = (c == EOF) ? -1 : HexValue(c);
     if (c == EOF) {
         endState = LOG_READ_COMPLETED;
-    } else if (value < 0) {
-        endState = LOG_READ_NOT_LOG_FILE;
     } else {
-        int next = getc(stream);
-        int low = (next == EOF) ? -1 : HexValue(next);
-        if (low >= 0) {
-            value = value * 16 + low;
+        if (value >= 0) {
             ++m_lReadPosition;
-        } else if (next != EOF) {
-            ungetc(next, stream);
+            int next = getc(stream);
+            int low = (next == EOF) ? -1 : HexValue(next);
+            if (low >= 0) {
+                value = value * 16 + low;
+                ++m_lReadPosition;
+            } else if (next != EOF) {
+                ungetc(next, stream);
+            }
         }
+        // Past the measured length the file grew after it was chosen: what was measured has been
+        // read whole, whatever the text that follows, so the capture is complete, not rejected.
         if (m_lReadPosition > m_lReadLimit)
             endState = LOG_READ_COMPLETED;
+        else if (value < 0)
+            endState = LOG_READ_NOT_LOG_FILE;
     }
     m_lLogReadPosition.store(m_lReadPosition, std::memory_order_relaxed);
     if (endState != LOG_READ_NORMAL) {

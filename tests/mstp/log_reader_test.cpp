@@ -89,6 +89,28 @@ TEST_F(LogReader, GrownFileIsReadToMeasuredLength)
     EXPECT_LE(run.stack->m_lLogReadPosition.load(), static_cast<long>(first.size()) + 2);
 }
 
+// Text that follows the measured length is not judged: the capture of what was measured is complete.
+// Text that begins inside it is judged, even when it was written after the measuring.
+TEST_F(LogReader, GrownFileEndingInTextIsCompleteOnlyPastMeasuredLength)
+{
+    const std::string first = Hex(mstpgen::Frame(0, 8, 7));
+    struct Case {
+        const char* appended;
+        int finalState;
+    } cases[] = {
+        {"\r\n-- capture closed --\r\n", LOG_READ_COMPLETED},
+        {"  55 FF stop", LOG_READ_COMPLETED},
+        {"stop", LOG_READ_NOT_LOG_FILE}, // begins right at the measured end: not past it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.appended);
+        LogRun run = RunLogCapture(Path("grown-text.txt"), first + c.appended, true, static_cast<long>(first.size()));
+        EXPECT_EQ(run.finalState, c.finalState);
+        ASSERT_EQ(run.reports.size(), 1u);
+        EXPECT_EQ(run.reports[0].valid, 1);
+    }
+}
+
 // The end of the measured length in the middle of the last octet's digits still ends the reading.
 TEST_F(LogReader, PositionAtEndIsPublished)
 {
