@@ -230,6 +230,8 @@ void CMstpStack::WorkerLoop()
         Idle();
         if (!m_bListenOnly)
             MasterNodeFSM();
+        if (m_SerialPort.m_bLost)
+            SerialPortLost();
         uint32_t waiting = m_nBytesWaiting.load(std::memory_order_relaxed);
         if (waiting > static_cast<uint32_t>(MSTP_FRAME_BUFFER_SIZE)) {
             DebugLog("MSTP.Error #110 - Too many bytes in the buffer %d", static_cast<int>(waiting));
@@ -244,6 +246,17 @@ void CMstpStack::WorkerLoop()
         timer.Tick();
         SilenceTimer += timer.GetLapSeconds() * 1000.0f;
     }
+}
+
+// The device failed under the capture (a USB adapter pulled out): polling it further would spin
+// without end and show nothing. Said once, the port is let go and the worker ends; what was
+// captured stays, and stopping the capture writes the reports as usual.
+void CMstpStack::SerialPortLost()
+{
+    DebugLog("MSTP.Error #113 - The serial port stopped working (unplugged?), no more octets can be read");
+    m_SerialPort.Close();
+    m_nBytesWaiting.store(0);
+    m_bConnected.store(0);
 }
 
 void CMstpStack::Idle()

@@ -96,6 +96,8 @@ public:
     BYTE Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE thisStation, int verbose, int listenOnly);
     void SetFrameCallback(FrameMonitorFn fn);
     // Clears the connected flag; returns at once. The worker leaves its loop at its next turn.
+    // (The worker also clears the flag and ends by itself when the restart cannot reopen the port
+    // or the serial device fails under the capture.)
     void Disconnect();
     // Ends the capture's worker: asks it to stop (as Disconnect does), joins it, then closes the
     // serial port. Whatever ends a capture calls this before it reads statistics or frees tables.
@@ -188,6 +190,7 @@ private:
     void WorkerLoop();
     BOOL ReadLogOctet();
     void ReportFrame(int valid, int errorKind);
+    void SerialPortLost();
     void ClearRawFrame();
     void RequestStop();
     void CloseReadStream();

@@ -62,7 +62,7 @@ int64_t MonotonicMs()
 
 } // namespace
 
-CSerialPort::CSerialPort() : m_hComm(-1), m_bOpened(0) {}
+CSerialPort::CSerialPort() : m_hComm(-1), m_bOpened(0), m_bLost(0) {}
 
 CSerialPort::~CSerialPort()
 {
@@ -140,6 +140,7 @@ BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int s
     tcflush(fd, TCIFLUSH);
     m_hComm = fd;
     m_bOpened = 1;
+    m_bLost = 0;
     return TRUE;
 }
 
@@ -151,6 +152,7 @@ BOOL CSerialPort::Close()
     close(m_hComm);
     m_hComm = -1;
     m_bOpened = 0;
+    m_bLost = 0;
     return TRUE;
 }
 
@@ -193,9 +195,13 @@ unsigned CSerialPort::GetBytesWaiting()
     if (!m_bOpened || m_hComm < 0)
         return 0;
     int queued = 0;
-    if (ioctl(m_hComm, FIONREAD, &queued) != 0 || queued < 0)
+    if (ioctl(m_hComm, FIONREAD, &queued) != 0) {
+        // A device that is gone (hung up, unplugged) fails every query from now on.
+        if (errno != EINTR)
+            m_bLost = 1;
         return 0;
-    return static_cast<unsigned>(queued);
+    }
+    return queued < 0 ? 0u : static_cast<unsigned>(queued);
 }
 
 int CSerialPort::ReadData(BYTE* buffer, int max)
@@ -210,6 +216,8 @@ int CSerialPort::ReadData(BYTE* buffer, int max)
     do {
         n = read(m_hComm, buffer, size);
     } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        m_bLost = 1;
     return n > 0 ? static_cast<int>(n) : 0;
 }
 

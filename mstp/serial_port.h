@@ -26,6 +26,9 @@ public:
 
     int m_hComm;   // file descriptor of the open device; -1 when closed
     int m_bOpened; // 1 while open
+    // 1 once the open device has failed a queue query or a read (an unplugged adapter): it will
+    // deliver nothing more. Cleared by Open and Close.
+    int m_bLost;
 };
 
 // Turns tio into the raw line settings Open asks of the driver: parity, data bits and stop bits as

@@ -35,6 +35,14 @@ struct PtyPair {
     }
     bool ok() const { return master >= 0 && port > 0; }
 
+    // The line's far end goes away: the engine's side is hung up, as when a USB adapter is pulled.
+    void HangUp()
+    {
+        if (master >= 0)
+            close(master);
+        master = -1;
+    }
+
     void Write(const Octets& octets) const
     {
         size_t done = 0;

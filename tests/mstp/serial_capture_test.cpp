@@ -116,6 +116,39 @@ TEST_F(SerialCapture, ReconnectKeepsOneWorker)
     EXPECT_TRUE(other.Open(m_pty.port, 9600, 'N', 8, 1));
 }
 
+size_t Occurrences(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// The adapter is pulled out mid-capture: the worker says so once, lets the port go and ends; the
+// frames already decoded stay, and the capture is stopped as usual.
+TEST_F(SerialCapture, UnpluggedDeviceEndsTheWorkerOnceAndKeepsWhatWasCaptured)
+{
+    ASSERT_EQ(Connect(), 1);
+    const Octets token = mstpgen::Frame(0, 8, 7);
+    ExpectReports({Valid(token, 7, 8)}, Exchange(token));
+    m_pty.Write({0x55, 0xFF, 0x00}); // a frame cut off by the pull
+    m_pty.HangUp();
+
+    ASSERT_TRUE(WaitUntil([&] { return m_stack->m_bConnected.load() == 0 && g_bWorkerRunning.load() == 0; }));
+    EXPECT_EQ(m_stack->m_SerialPort.m_bOpened, 0);
+    EXPECT_TRUE(TakeReports().empty()) << "nothing is invented for the cut frame";
+    const std::string log = ReadText(Path("Debuglog.txt"));
+    EXPECT_EQ(Occurrences(log, "MSTP.Error #113 - The serial port stopped working"), 1u) << log;
+    EXPECT_LE(Occurrences(log, "Programing bug"), 1u) << log;
+
+    m_stack->Disconnect();
+    m_stack->WaitForWorker();
+    EXPECT_EQ(m_stack->m_pfnFrameMonitor.load(), &RecordFrame);
+    // A new capture on the vanished device fails like any port that does not open.
+    EXPECT_EQ(Connect(), 0);
+    EXPECT_EQ(g_bWorkerRunning.load(), 0);
+}
+
 TEST_F(SerialCapture, MissingPortFailsToConnect)
 {
     EXPECT_EQ(m_stack->Connect(NoDataIndication, 9999, 9600, THIS_STATION, 0, 1), 0);

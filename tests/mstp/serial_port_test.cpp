@@ -194,6 +194,24 @@ TEST_F(SerialPort, WritesReachTheOtherEnd)
     EXPECT_EQ(got[8], 0xAA);
 }
 
+// A device that goes away under an open port reports nothing queued, and says that it is lost.
+TEST_F(SerialPort, HungUpDeviceIsLost)
+{
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(m_pty.port, 9600, 'N', 8, 1));
+    EXPECT_EQ(port.m_bLost, 0);
+    m_pty.Write({0x55, 0xFF});
+    ASSERT_TRUE(WaitUntil([&] { return port.GetBytesWaiting() == 2; }));
+    EXPECT_EQ(port.m_bLost, 0);
+    m_pty.HangUp();
+    BYTE b = 0;
+    EXPECT_EQ(port.GetBytesWaiting(), 0u);
+    EXPECT_EQ(port.ReadData(&b, 1), 0);
+    EXPECT_EQ(port.m_bLost, 1);
+    EXPECT_TRUE(port.Close());
+    EXPECT_EQ(port.m_bLost, 0);
+}
+
 TEST_F(SerialPort, ClosedPortSeesEmptyLine)
 {
     CSerialPort port;
