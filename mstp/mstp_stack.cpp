@@ -50,6 +50,9 @@ void CMstpStack::JoinWorker()
         return;
     if (m_WorkerThread.joinable())
         m_WorkerThread.join();
+    // The close that Disconnect left for the join.
+    if (m_bClosePending.exchange(false))
+        m_SerialPort.Close();
 }
 
 void CMstpStack::WaitForWorker()
@@ -204,9 +207,12 @@ void CMstpStack::Disconnect()
         DebugLog("MSTP.FYI #101 - Disconnecting from MSTP network");
     RequestStop();
     m_nBytesWaiting.store(0);
-    // With a worker alive the port is closed once it has been joined (WaitForWorker), never under it.
+    // With a worker alive the port is closed once it has been joined (by WaitForWorker or the next
+    // Connect), never under it.
     if (!t_bOnWorker && !m_WorkerThread.joinable())
         m_SerialPort.Close();
+    else
+        m_bClosePending.store(true);
 }
 
 void MstpWorkerThread(void* argument)

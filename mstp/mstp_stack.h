@@ -199,6 +199,7 @@ private:
     std::thread m_WorkerThread;
     std::mutex m_StateLock;      // orders Disconnect against the restart's reconnect
     bool m_bStopRequested;       // guarded by m_StateLock
+    std::atomic<bool> m_bClosePending{false}; // Disconnect met a live worker: close after the join
     FILE* m_pReadStream;         // the stream this capture reads; null once closed or missing
     long m_lReadLimit;           // m_lLogFileSize as it stood at Connect
     long m_lReadPosition;        // worker's own copy of the stream position; -1 until known

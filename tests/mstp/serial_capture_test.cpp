@@ -116,6 +116,26 @@ TEST_F(SerialCapture, ReconnectKeepsOneWorker)
     EXPECT_TRUE(other.Open(m_pty.port, 9600, 'N', 8, 1));
 }
 
+// Disconnect lets the port go even when the next capture, started without waiting, reads a log file.
+TEST_F(SerialCapture, DisconnectFreesThePortForALogFileCaptureThatFollows)
+{
+    ASSERT_EQ(Connect(), 1);
+    const Octets token = mstpgen::Frame(0, 8, 7);
+    ExpectReports({Valid(token, 7, 8)}, Exchange(token));
+    m_stack->Disconnect();
+
+    ASSERT_TRUE(mstpgen::WriteFile(Path("after.txt"), Hex(token)));
+    m_stack->m_cSource = SOURCE_LOG_FILE;
+    m_stack->m_pLogFile = fopen(Path("after.txt").c_str(), "r");
+    m_stack->m_lLogFileSize = static_cast<int32_t>(Hex(token).size());
+    ASSERT_EQ(Connect(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return m_stack->m_nLogReadState.load() == LOG_READ_COMPLETED; }));
+    EXPECT_EQ(m_stack->m_SerialPort.m_bOpened, 0);
+    CSerialPort other;
+    EXPECT_TRUE(other.Open(m_pty.port, 9600, 'N', 8, 1));
+    EXPECT_EQ(TakeReports().size(), 1u);
+}
+
 size_t Occurrences(const std::string& text, const std::string& what)
 {
     size_t n = 0;
