@@ -93,7 +93,11 @@ CQuorixDlg::CQuorixDlg(CWnd* parent)
     m_hIcon = app ? app->LoadIcon(IDR_MAINFRAME) : nullptr;
 }
 
-CQuorixDlg::~CQuorixDlg() = default;
+CQuorixDlg::~CQuorixDlg()
+{
+    // The bound member controls go before the dialog base: release the window while they exist.
+    DestroyWindow();
+}
 
 const MessageMap& CQuorixDlg::GetMessageMap() const
 {

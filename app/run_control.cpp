@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -15,7 +14,6 @@
 
 #include "app/quorix_dlg.h"
 #include "mstp/mstp_stack.h"
-#include "platform/clock.h"
 #include "platform/current_dir.h"
 #include "reports/capture_clock.h"
 #include "reports/frame_monitor.h"
@@ -181,22 +179,7 @@ void CQuorixDlg::OnStart()
     g_NetworkStatistics.Reset();
 
     // Capture clock: wall clock to the second, performance counter for what follows.
-    time_t now = GetWallClockNow();
-    int64_t counter = 0;
-    int64_t frequency = 0;
-    QueryPerformanceCounter(&counter);
-    g_NetworkStatistics.m_liStartCount = counter;
-    QueryPerformanceFrequency(&frequency);
-    g_NetworkStatistics.m_liFrequency = frequency;
-    struct tm local {};
-    localtime_r(&now, &local);
-    g_NetworkStatistics.m_nStartHour = local.tm_hour;
-    g_NetworkStatistics.m_nStartMinute = local.tm_min;
-    g_NetworkStatistics.m_nStartSecond = local.tm_sec;
-    g_NetworkStatistics.m_nStartMillisecond = 0;
-    g_NetworkStatistics.m_nStartYear = local.tm_year + 1900;
-    g_NetworkStatistics.m_nStartMonth = local.tm_mon + 1;
-    g_NetworkStatistics.m_nStartDay = local.tm_mday;
+    StartCaptureClock();
 
     g_nComPort = SerialPortNumberFromText(m_strSerialPort);
     g_nBaudRate = std::atoi(m_strBaudRate);

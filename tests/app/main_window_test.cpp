@@ -1,0 +1,826 @@
+// The real main window offscreen, driven by clicks and typing: start-up state, the source radios
+// and Browse, the help boxes, Close and its refusals, the banner, the cursor, the system menu, and
+// captures from log files and from a pseudo-terminal.
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QMenu>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <regex>
+
+#include "gui_fixture.h"
+#include "build_config.h"
+#include "platform/clock.h"
+#include "reports/capture_clock.h"
+#include "support/mstp_frames.h"
+
+using namespace apptest;
+
+namespace {
+
+const char* const kAverageHelp =
+    "To calculate averages or to measure performance we need to process x number of message per node.\n"
+    "If x is too small the results may be inaccurate.\n"
+    "If x is too large then short lived anonolies may not be detected.\n\n"
+    "Specify the number of samples to be used to calculate averages. We suggest you try a value of 100.";
+const char* const kProjectHelp =
+    "When Quorix has finished analysing the data it will create reports.\n"
+    "The reports will be created in a folder named using the project name you allocate here.";
+const char* const kLogFileHelp =
+    "You can capture data and analyse it later.\n\n"
+    "The file should contain an uniterrupted sequence of bytes in hexadecimal such as those shown below.\n"
+    "55 FF 00 08 07 00 00 73 55 FF 00 0A 08 00 00 63 55 FF 00 0B 0A 00 00 D9 \n\n"
+    "How can you achieve this ?\n"
+    "Simple. Connect a 485 converter between your computer and the MSTP network.\n"
+    "Now run Hyperterminal and capture to file.";
+
+std::string AppName()
+{
+    return AfxGetAppName();
+}
+
+std::vector<std::string> ComboEntries(QWidget* w)
+{
+    std::vector<std::string> out;
+    auto* combo = qobject_cast<QComboBox*>(w);
+    for (int i = 0; combo && i < combo->count(); ++i)
+        out.push_back(combo->itemText(i).toStdString());
+    return out;
+}
+
+mstpgen::Traffic SmallNetwork(size_t octets, double damage = 0.0)
+{
+    mstpgen::NetworkSpec spec;
+    spec.damagePerFrame = damage;
+    spec.outOfTurnTalker = 30;
+    return mstpgen::Generate(spec, octets);
+}
+
+// Frame lines of a raw frame log ("Frame 000012 ..."), and those of valid frames.
+int CountFrameLines(const std::string& rawText, const char* mark = nullptr)
+{
+    int n = 0;
+    std::istringstream in(rawText);
+    std::string line;
+    while (std::getline(in, line))
+        if (std::regex_search(line, std::regex("^Frame [0-9]{6} ")) && (!mark || line.find(mark) != std::string::npos))
+            ++n;
+    return n;
+}
+
+void CopyAssets(const fs::path& to)
+{
+    for (const char* asset : g_pszReportAssets)
+        fs::copy_file(fs::path(QUORIX_ASSETS_DIR) / asset, to / asset, fs::copy_options::overwrite_existing);
+}
+
+// Report folders in the working directory.
+std::vector<fs::path> ReportFolders(const fs::path& dir)
+{
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.is_directory() && e.path().filename().string().find(" [") != std::string::npos)
+            out.push_back(e.path());
+    return out;
+}
+
+}  // namespace
+
+// ---- Start-up ----
+
+TEST_F(WindowTest, StartsWithItsDefaultsAndTheSortedPortList)
+{
+    // ttyS0 to ttyS10 become COM1 to COM11 in name order.
+    for (int i = 0; i <= 10; ++i) {
+        Node node = Node::Missing;
+        if (i == 1 || i == 2)
+            node = Node::Openable;
+        if (i == 4)
+            node = Node::Unopenable;
+        AddTty("ttyS" + std::to_string(i), node);
+    }
+    OpenWindow();
+    std::string dev = (WorkDir() / "dev").string();
+
+    std::vector<std::string> ports = ComboEntries(W(IDC_SERIAL_PORT));
+    ASSERT_EQ(ports.size(), 11u);
+    auto at = [&](const std::string& text) {
+        return std::find(ports.begin(), ports.end(), text) - ports.begin();
+    };
+    std::string com2 = "COM2 (" + dev + "/ttyS1) ";
+    std::string com10 = "COM10 (" + dev + "/ttyS9)  not install";
+    ASSERT_LT(at(com10), 11);
+    ASSERT_LT(at(com2), 11);
+    EXPECT_LT(at(com10), at(com2));
+    EXPECT_LT(at("COM5 (" + dev + "/ttyS4)  not available"), 11);
+    EXPECT_EQ(ports.front(), "COM1 (" + dev + "/ttyS0)  not install");
+
+    // The last port that opened is the port text; its number is the default port.
+    EXPECT_EQ(Text(IDC_SERIAL_PORT), "COM3 (" + dev + "/ttyS2) ");
+    EXPECT_EQ(g_nDefaultPort, 3);
+
+    EXPECT_EQ(ComboEntries(W(IDC_BAUDRATE)),
+              (std::vector<std::string>{"9600", "19200", "38400", "4800", "2400", "300", "600", "1200"}));
+    EXPECT_EQ(Text(IDC_BAUDRATE), "9600");
+    EXPECT_EQ(Text(IDC_PROJECT_NAME), "noname");
+    EXPECT_EQ(Text(IDC_AVERAGE_DIM), "100");
+    EXPECT_EQ(Text(IDC_FILE_LENGTH), "0");
+    EXPECT_EQ(Text(IDC_LOGFILE_PATH), "");
+    EXPECT_EQ(Text(IDC_STATUS), "");
+
+    EXPECT_TRUE(dlg->IsDlgButtonChecked(IDC_SOURCE_SERIAL));
+    EXPECT_FALSE(dlg->IsDlgButtonChecked(IDC_SOURCE_LOGFILE));
+    EXPECT_TRUE(Enabled(IDC_START));
+    EXPECT_FALSE(Enabled(IDC_STOP));
+    EXPECT_FALSE(Enabled(IDC_BROWSE));
+    EXPECT_FALSE(Enabled(IDC_REPORT_FILE));
+    EXPECT_TRUE(Enabled(IDC_SERIAL_PORT));
+    EXPECT_TRUE(Enabled(IDC_BAUDRATE));
+
+    EXPECT_EQ(dlg->GetQWidget()->windowTitle().toStdString(), "ZEL Quorix");
+    EXPECT_FALSE(dlg->GetQWidget()->windowIcon().isNull());
+    EXPECT_EQ(dlg->GetTimerElapse(BANNER_TIMER_ID), 5000u);
+    EXPECT_FALSE(dlg->HasTimer(RUN_TIMER_ID));
+
+    CMenu* menu = dlg->GetSystemMenu(FALSE);
+    ASSERT_EQ(menu->Items().size(), 2u);
+    EXPECT_TRUE(menu->Items()[0].separator);
+    EXPECT_EQ(menu->Items()[1].text, "&About Quorix...");
+    EXPECT_EQ(menu->Items()[1].id, static_cast<UINT_PTR>(IDM_ABOUTBOX));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WindowTest, NoPortTreeGivesAnEmptyListAndNoPortText)
+{
+    SetSerialPortListSource((WorkDir() / "no_such_tree").string(), (WorkDir() / "dev").string());
+    OpenWindow();
+    EXPECT_TRUE(ComboEntries(W(IDC_SERIAL_PORT)).empty());
+    EXPECT_EQ(Text(IDC_SERIAL_PORT), "");
+}
+
+TEST_F(WindowTest, NoOpenablePortLeavesThePortTextEmpty)
+{
+    AddTty("ttyUSB0", Node::Missing);
+    AddTty("ttyUSB1", Node::Unopenable);
+    OpenWindow();
+    EXPECT_EQ(ComboEntries(W(IDC_SERIAL_PORT)).size(), 2u);
+    EXPECT_EQ(Text(IDC_SERIAL_PORT), "");
+}
+
+TEST(SerialPortText, PortNumbersFollowTheComNameRule)
+{
+    struct Case {
+        const char* text;
+        int port;
+    } cases[] = {
+        {"COM3 (/dev/ttyUSB0) ", 3}, {"COM12 (/dev/ttyS11) ", 12}, {"COM7", 7},
+        {"COM3  not install", 3},    {"", 0},                        {"COM", 0},
+        {"COMX", 0},                 {"COM123 ", 0},                 {"ttyUSB0", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SerialPortNumberFromText(c.text), c.port) << c.text;
+}
+
+// ---- Data source ----
+
+TEST_F(WindowTest, SourceRadiosAndBrowseFollowTheTable)
+{
+    OpenWindow();
+    Click(IDC_SOURCE_LOGFILE);
+    EXPECT_TRUE(Enabled(IDC_BROWSE));
+    EXPECT_FALSE(Enabled(IDC_SERIAL_PORT));
+    EXPECT_FALSE(Enabled(IDC_BAUDRATE));
+    EXPECT_FALSE(Enabled(IDC_START)) << "no log file opened yet";
+
+    // Cancelled with nothing chosen before: nothing changes.
+    Click(IDC_BROWSE);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_FALSE(requests[0].openStyle);
+    EXPECT_EQ(requests[0].defaultExtension, "log");
+    ASSERT_EQ(requests[0].filters.size(), 2u);
+    EXPECT_EQ(requests[0].filters[0], (std::pair<std::string, std::string>{"Log file (*.log)", "*.log"}));
+    EXPECT_EQ(requests[0].filters[1], (std::pair<std::string, std::string>{"All Files (*.*)", "*.*"}));
+    EXPECT_EQ(Text(IDC_LOGFILE_PATH), "");
+    EXPECT_FALSE(Enabled(IDC_START));
+    EXPECT_TRUE(boxes.empty());
+
+    // A name typed without extension gets ".log" before it is opened and measured.
+    WriteAll(WorkDir() / "capture.log", "55 FF 00 08 07 00 00 73 ");
+    fileAnswers.push_back("capture");
+    Click(IDC_BROWSE);
+    EXPECT_EQ(Text(IDC_LOGFILE_PATH), (WorkDir() / "capture.log").string());
+    EXPECT_EQ(Text(IDC_FILE_LENGTH), "24");
+    EXPECT_TRUE(Enabled(IDC_START));
+    EXPECT_EQ(g_MstpStack.m_lLogFileSize, 24);
+
+    // Serial radio and back: a log file was opened before, Start stays enabled.
+    Click(IDC_SOURCE_SERIAL);
+    EXPECT_TRUE(Enabled(IDC_START));
+    EXPECT_FALSE(Enabled(IDC_BROWSE));
+    EXPECT_TRUE(Enabled(IDC_SERIAL_PORT));
+    EXPECT_TRUE(Enabled(IDC_BAUDRATE));
+    Click(IDC_SOURCE_LOGFILE);
+    EXPECT_TRUE(Enabled(IDC_START));
+
+    // Cancel after an earlier choice measures the earlier file again.
+    WriteAll(WorkDir() / "capture.log", "55 FF 00 08 07 00 00 73 55 FF ");
+    Click(IDC_BROWSE);
+    EXPECT_EQ(Text(IDC_FILE_LENGTH), "30");
+
+    // A file that cannot be opened: the box, the refused path shown, the length kept.
+    fileAnswers.push_back((WorkDir() / "missing.log").string());
+    Click(IDC_BROWSE);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Can't open log file!");
+    EXPECT_EQ(boxes[0].caption, AppName());
+    EXPECT_EQ(boxes[0].type & MB_TYPEMASK, static_cast<unsigned>(MB_OK));
+    EXPECT_EQ(Text(IDC_LOGFILE_PATH), (WorkDir() / "missing.log").string());
+    EXPECT_EQ(Text(IDC_FILE_LENGTH), "30");
+    EXPECT_EQ(g_MstpStack.m_nLogReadState, LOG_READ_OPEN_FAILED);
+    // After the failed open the log-file radio disables Start.
+    Click(IDC_SOURCE_SERIAL);
+    Click(IDC_SOURCE_LOGFILE);
+    EXPECT_FALSE(Enabled(IDC_START));
+
+    // An empty file: length 0 and Start enabled.
+    WriteAll(WorkDir() / "empty.log", "");
+    fileAnswers.push_back((WorkDir() / "empty.log").string());
+    Click(IDC_BROWSE);
+    EXPECT_EQ(Text(IDC_FILE_LENGTH), "0");
+    EXPECT_TRUE(Enabled(IDC_START));
+}
+
+// ---- Help boxes, Close ----
+
+TEST_F(WindowTest, HelpButtonsShowTheirTexts)
+{
+    OpenWindow();
+    struct {
+        int id;
+        const char* text;
+    } cases[] = {{IDC_HELP_AVERAGE, kAverageHelp}, {IDC_HELP_PROJECT, kProjectHelp}, {IDC_HELP_LOGFILE, kLogFileHelp}};
+    for (const auto& c : cases) {
+        boxes.clear();
+        Click(c.id);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.text);
+        EXPECT_EQ(boxes[0].caption, AppName());
+        EXPECT_EQ(boxes[0].type, static_cast<unsigned>(MB_OK)) << "an OK button and no icon";
+    }
+}
+
+TEST_F(WindowTest, CloseRefusesABadSampleCountAndKeepsTheWindow)
+{
+    OpenWindow();
+    TypeInto(IDC_AVERAGE_DIM, "50");
+    Click(IDOK);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Please enter an integer between 100 and 10000.");
+    EXPECT_EQ(boxes[0].caption, AppName());
+    EXPECT_FALSE(dlg->IsEnded());
+    EXPECT_FALSE(dlg->HasTimer(BANNER_TIMER_ID)) << "the banner no longer changes";
+    EXPECT_TRUE(W(IDC_AVERAGE_DIM)->hasFocus());
+    EXPECT_EQ(dlg->m_nAverageDim, 50);
+
+    TypeInto(IDC_AVERAGE_DIM, "ten");
+    Click(IDOK);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "Please enter an integer.");
+    EXPECT_EQ(dlg->m_nAverageDim, 50) << "a text that is no number keeps the member";
+    EXPECT_FALSE(dlg->IsEnded());
+
+    TypeInto(IDC_AVERAGE_DIM, " 250 ");
+    TypeInto(IDC_PROJECT_NAME, "site");
+    Click(IDOK);
+    EXPECT_TRUE(dlg->IsEnded());
+    EXPECT_EQ(dlg->GetResult(), IDOK);
+    EXPECT_EQ(dlg->m_nAverageDim, 250);
+    EXPECT_EQ(std::string(dlg->m_strProjectName), "site");
+}
+
+TEST_F(WindowTest, EnterInTheProjectNamePressesClose)
+{
+    OpenWindow();
+    TypeInto(IDC_PROJECT_NAME, "plant");
+    QTest::keyClick(W(IDC_PROJECT_NAME), Qt::Key_Return);
+    EXPECT_TRUE(dlg->IsEnded());
+    EXPECT_EQ(dlg->GetResult(), IDOK);
+}
+
+TEST_F(WindowTest, EscapeAndTheCloseBoxEndWithoutReadBack)
+{
+    OpenWindow();
+    TypeInto(IDC_AVERAGE_DIM, "5");
+    QTest::keyClick(W(IDC_AVERAGE_DIM), Qt::Key_Escape);
+    EXPECT_TRUE(dlg->IsEnded());
+    EXPECT_EQ(dlg->GetResult(), IDCANCEL);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(dlg->m_nAverageDim, 100);
+
+    dlg->DestroyWindow();
+    OpenWindow();
+    dlg->GetQWidget()->close();
+    EXPECT_TRUE(dlg->IsEnded());
+    EXPECT_EQ(dlg->GetResult(), IDCANCEL);
+}
+
+TEST_F(WindowTest, ModalRunEndsWhicheverWayTheWindowIsClosed)
+{
+    // The whole start-up call: the main window runs modally and the call returns FALSE.
+    for (int way = 0; way < 3; ++way) {
+        QTimer::singleShot(0, [way] {
+            CWnd* main = AfxGetMainWnd();
+            ASSERT_NE(main, nullptr);
+            QWidget* w = main->GetQWidget();
+            if (way == 0)
+                static_cast<QPushButton*>(main->GetDlgItem(IDOK)->GetQWidget())->click();
+            else if (way == 1)
+                QTest::keyClick(w, Qt::Key_Escape);
+            else
+                w->close();
+        });
+        EXPECT_EQ(theApp.InitInstance(), FALSE);
+        EXPECT_EQ(AfxGetMainWnd(), nullptr);
+    }
+}
+
+// ---- Banner, cursor, system menu ----
+
+namespace {
+int g_draw = 0;
+int ScriptedDraw()
+{
+    return g_draw;
+}
+}  // namespace
+
+TEST_F(WindowTest, BannerDrawsAndLinks)
+{
+    SetBannerRandom(ScriptedDraw);
+    g_draw = 0;
+    OpenWindow();
+    const std::string base = std::string("http://") + QUORIX_WEB_HOST;
+    for (int draw = 0; draw < 10; ++draw) {
+        g_draw = draw + 10;  // the draw is taken modulo 10
+        dlg->SendMessage(WM_TIMER, BANNER_TIMER_ID, 0);
+        int expected = draw <= 3 ? draw : 0;
+        EXPECT_EQ(dlg->m_nBanner, expected) << draw;
+        EXPECT_EQ(dlg->m_banner.GetBitmap(), dlg->m_bitmaps[expected].GetSafeHandle());
+        EXPECT_EQ(dlg->GetTimerElapse(BANNER_TIMER_ID), 5000u) << "each draw restarts the timer";
+        opened.clear();
+        Click(IDC_BANNER);
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0], base + "/a/zel_utility_quorx_banner" + std::to_string(expected) +
+                                 "?ref=ZEL Quorix(1.10aA)");
+    }
+}
+
+TEST_F(WindowTest, HandCursorOnlyOverTheBanner)
+{
+    OpenWindow();
+    QWidget* banner = W(IDC_BANNER);
+    QWidget* start = W(IDC_START);
+    QEnterEvent enterBanner(QPointF(5, 5), QPointF(5, 5), banner->mapToGlobal(QPointF(5, 5)));
+    QApplication::sendEvent(banner, &enterBanner);
+    EXPECT_EQ(banner->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_NE(g_hHandCursor, nullptr);
+    EXPECT_EQ(GetCursorShape(g_hHandCursor), Qt::PointingHandCursor);
+
+    QEnterEvent enterStart(QPointF(5, 5), QPointF(5, 5), start->mapToGlobal(QPointF(5, 5)));
+    QApplication::sendEvent(start, &enterStart);
+    EXPECT_NE(start->cursor().shape(), Qt::PointingHandCursor);
+    QEnterEvent enterWindow(QPointF(2, 2), QPointF(2, 2), dlg->GetQWidget()->mapToGlobal(QPointF(2, 2)));
+    QApplication::sendEvent(dlg->GetQWidget(), &enterWindow);
+    EXPECT_NE(dlg->GetQWidget()->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
+{
+    OpenWindow();
+    std::vector<std::string> captions;
+    // Waits for the About box to be up, then closes it with Escape.
+    auto closeAboutSoon = [&captions] {
+        auto* poll = new QTimer;
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, [poll, &captions] {
+            QWidget* modal = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->windowTitle() == "About Quorix")
+                    modal = w;
+            if (!modal)
+                return;
+            captions.push_back(modal->windowTitle().toStdString());
+            poll->stop();
+            poll->deleteLater();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        poll->start();
+    };
+    // Right-click opens the system menu stand-in; its About entry is clicked like a person would.
+    QTimer::singleShot(0, [&] {
+        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(popup, nullptr);
+        QAction* about = nullptr;
+        for (QAction* a : popup->actions())
+            if (a->text() == "&About Quorix...")
+                about = a;
+        ASSERT_NE(about, nullptr);
+        closeAboutSoon();
+        QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(about).center());
+    });
+    QWidget* w = dlg->GetQWidget();
+    QPoint at(w->width() / 2, w->height() - 5);
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, w->mapToGlobal(at));
+    QApplication::sendEvent(w, &rightClick);
+    QApplication::processEvents();
+
+    closeAboutSoon();
+    Click(IDC_ABOUT);
+    EXPECT_EQ(captions, (std::vector<std::string>{"About Quorix", "About Quorix"}));
+    EXPECT_FALSE(dlg->IsEnded());
+}
+
+// ---- Captures from log files ----
+
+class CaptureTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        CopyAssets(WorkDir());
+    }
+
+    // Chooses the file, presses Start and waits for the run timer to end the capture.
+    void RunLogCapture(const fs::path& file, const std::string& project = "")
+    {
+        OpenWindow();
+        ChooseLogFile(file);
+        if (!project.empty())
+            TypeInto(IDC_PROJECT_NAME, project);
+        Click(IDC_START);
+        ASSERT_TRUE(Shown(IDC_STOP));
+        ASSERT_TRUE(WaitUntil([this] { return Shown(IDC_START); })) << Text(IDC_STATUS);
+    }
+};
+
+TEST_F(CaptureTest, LogFileCaptureWritesTheReportFolder)
+{
+    mstpgen::Traffic t = SmallNetwork(6000, 0.03);
+    WriteAll(WorkDir() / "site.log", mstpgen::ToHexLog(t.octets));
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "site.log");
+    TypeInto(IDC_PROJECT_NAME, "site");
+    Click(IDC_START);
+    // While it runs: Stop shown, the source locked.
+    EXPECT_FALSE(Shown(IDC_START));
+    EXPECT_TRUE(Enabled(IDC_STOP));
+    EXPECT_FALSE(Enabled(IDC_BROWSE));
+    EXPECT_FALSE(Enabled(IDC_SOURCE_LOGFILE));
+    EXPECT_FALSE(Enabled(IDC_SOURCE_SERIAL));
+    EXPECT_TRUE(dlg->HasTimer(RUN_TIMER_ID));
+    ASSERT_TRUE(WaitUntil([this] { return Shown(IDC_START); }));
+
+    std::vector<fs::path> folders = ReportFolders(WorkDir());
+    ASSERT_EQ(folders.size(), 1u);
+    const fs::path folder = folders[0];
+    EXPECT_TRUE(std::regex_match(folder.filename().string(),
+                                 std::regex(R"(site \[\d\d-\d\d-\d{4} \d\d-\d\d-\d\d\])")));
+    EXPECT_EQ(g_strReportPath, folder.string());
+    EXPECT_EQ(Text(IDC_STATUS), "Log file read completed......\nThe report file path is: " + folder.string());
+    for (const char* f : {"index.html", "Raw_mstp_frames.txt", "Raw_mstp_frames.html", "MAC_add_report.txt",
+                          "Notes_report.html", "Who_talks_to_who_report.txt", "Effective_max_master_report.html",
+                          "Op_Report_MAC_1.txt", "Op_Report_MAC_3.html", "Op_Report_MAC_7.txt", "logo.gif",
+                          "notes.gif", "link_icon.gif", "style.css"})
+        EXPECT_TRUE(fs::exists(folder / f)) << f;
+    std::string raw = ReadAll(folder / "Raw_mstp_frames.txt");
+    // Every frame is logged; a damaged one may end as more than one piece.
+    EXPECT_GE(CountFrameLines(raw), static_cast<int>(t.frames));
+    int valid = CountFrameLines(raw, "/Valid  ");
+    EXPECT_LE(valid, static_cast<int>(t.frames - t.damaged));
+    EXPECT_GE(valid, static_cast<int>(t.frames - 2 * t.damaged));
+    std::string index = ReadAll(folder / "index.html");
+    EXPECT_NE(index.find("<A HREF=\"Op_Report_MAC_1.html\">"), std::string::npos);
+    EXPECT_TRUE(index.size() > 7 && index.compare(index.size() - 7, 7, "</html>") == 0);
+
+    EXPECT_TRUE(Enabled(IDC_REPORT_FILE));
+    EXPECT_TRUE(Enabled(IDC_SOURCE_LOGFILE));
+    EXPECT_TRUE(Enabled(IDC_BROWSE));
+    EXPECT_FALSE(Shown(IDC_STOP));
+    EXPECT_FALSE(dlg->HasTimer(RUN_TIMER_ID));
+    EXPECT_EQ(static_cast<QProgressBar*>(W(IDC_PROGRESS))->value(), 0);
+    EXPECT_EQ(g_pDevices, nullptr);
+    EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+
+    Click(IDC_REPORT_FILE);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], folder.string() + "/index.html");
+
+    // A second capture gets a folder of its own (the stamp moves on by a second at least), and
+    // Report File opens the new one.
+    QTest::qWait(1100);
+    opened.clear();
+    TypeInto(IDC_PROJECT_NAME, "site2");
+    Click(IDC_START);
+    ASSERT_TRUE(WaitUntil([this] { return Shown(IDC_START); }));
+    EXPECT_EQ(ReportFolders(WorkDir()).size(), 2u);
+    Click(IDC_REPORT_FILE);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], g_strReportPath + "/index.html");
+    EXPECT_NE(g_strReportPath, folder.string());
+}
+
+TEST_F(CaptureTest, EmptyLogFileGivesEmptyReports)
+{
+    WriteAll(WorkDir() / "empty.log", "");
+    RunLogCapture(WorkDir() / "empty.log");
+    std::vector<fs::path> folders = ReportFolders(WorkDir());
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(Text(IDC_STATUS).rfind("Log file read completed......", 0), 0u);
+    EXPECT_TRUE(fs::exists(folders[0] / "MAC_add_report.txt"));
+    EXPECT_EQ(CountFrameLines(ReadAll(folders[0] / "Raw_mstp_frames.txt")), 0);
+}
+
+TEST_F(CaptureTest, FileWithoutHexRemovesTheFolder)
+{
+    WriteAll(WorkDir() / "notes.log", "This is a shopping list, not a capture.\n");
+    RunLogCapture(WorkDir() / "notes.log");
+    EXPECT_EQ(Text(IDC_STATUS), "This file may not a BACnet data log file. Please check the file......");
+    EXPECT_TRUE(ReportFolders(WorkDir()).empty());
+    EXPECT_FALSE(Enabled(IDC_REPORT_FILE));
+    EXPECT_FALSE(dlg->HasTimer(RUN_TIMER_ID));
+}
+
+TEST_F(CaptureTest, HexTurningToTextKeepsOnlyTheTextLog)
+{
+    mstpgen::Traffic t = SmallNetwork(400);
+    WriteAll(WorkDir() / "mixed.log", mstpgen::ToHexLog(t.octets) + "and then the cat walked over the keyboard\n");
+    RunLogCapture(WorkDir() / "mixed.log");
+    EXPECT_EQ(Text(IDC_STATUS), "This file may not a BACnet data log file. Please check the file......");
+    std::vector<fs::path> folders = ReportFolders(WorkDir());
+    ASSERT_EQ(folders.size(), 1u);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(folders[0]))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"Raw_mstp_frames.txt"});
+}
+
+TEST_F(CaptureTest, ProjectNamesThatLeaveTheWorkingDirectoryAreRefused)
+{
+    WriteAll(WorkDir() / "a.log", "55 FF 00 08 07 00 00 73 ");
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "a.log");
+    fs::create_directories(WorkDir() / "sub");
+    for (const std::string& name : std::vector<std::string>{"sub/x", "../up", ".", "..", std::string(300, 'n')}) {
+        TypeInto(IDC_PROJECT_NAME, name);
+        Click(IDC_START);
+        EXPECT_TRUE(Shown(IDC_START)) << name;
+        EXPECT_FALSE(Shown(IDC_STOP) && Enabled(IDC_STOP)) << name;
+        EXPECT_NE(Text(IDC_STATUS).find("No capture was started."), std::string::npos) << name;
+        EXPECT_EQ(g_MstpStack.m_bConnected, 0) << name;
+    }
+    EXPECT_TRUE(ReportFolders(WorkDir()).empty());
+    EXPECT_TRUE(fs::is_empty(WorkDir() / "sub"));
+    EXPECT_TRUE(ReportFolders(WorkDir().parent_path()).empty() ||
+                std::none_of(fs::directory_iterator(WorkDir().parent_path()), fs::directory_iterator(),
+                             [](const fs::directory_entry& e) {
+                                 return e.path().filename().string().rfind("up [", 0) == 0;
+                             }));
+}
+
+namespace {
+time_t FixedNow()
+{
+    return 1741183629;
+}
+}  // namespace
+
+TEST_F(CaptureTest, AFolderThatCannotBeMadeStartsNoCapture)
+{
+    WriteAll(WorkDir() / "a.log", "55 FF 00 08 07 00 00 73 ");
+    SetWallClockHook(FixedNow);
+    char stamp[24];
+    FormatTimestamp(stamp, 1);
+    // A plain file already holds the folder's name.
+    WriteAll(WorkDir() / (std::string("noname") + stamp), "in the way");
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "a.log");
+    Click(IDC_START);
+    SetWallClockHook(nullptr);
+    EXPECT_TRUE(Shown(IDC_START));
+    EXPECT_NE(Text(IDC_STATUS).find("The report folder could not be created"), std::string::npos);
+    EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+    EXPECT_EQ(g_pDevices, nullptr);
+}
+
+TEST_F(CaptureTest, LogFileGoneAfterBrowseStartsNoCapture)
+{
+    WriteAll(WorkDir() / "gone.log", "55 FF 00 08 07 00 00 73 ");
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "gone.log");
+    fs::remove(WorkDir() / "gone.log");
+    Click(IDC_START);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Can't open log file!");
+    EXPECT_TRUE(Shown(IDC_START));
+    EXPECT_TRUE(ReportFolders(WorkDir()).empty());
+    EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+}
+
+namespace {
+void* NoMemory(size_t)
+{
+    return nullptr;
+}
+}  // namespace
+
+TEST_F(CaptureTest, NoDeviceTableEndsStartLikeAFailedPort)
+{
+    WriteAll(WorkDir() / "a.log", mstpgen::ToHexLog(SmallNetwork(300).octets));
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "a.log");
+    SetDeviceTableAllocatorForTest(NoMemory);
+    Click(IDC_START);
+    SetDeviceTableAllocatorForTest(nullptr);
+    const std::string memory = "Error: Not enough memory available could not allocate memory for program.";
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text, memory);
+    EXPECT_EQ(boxes.back().caption, AppName());
+    EXPECT_EQ(g_MstpStack.m_bConnected, 0) << "no worker may deliver into a missing table";
+    EXPECT_FALSE(dlg->HasTimer(RUN_TIMER_ID));
+    EXPECT_TRUE(Shown(IDC_STOP));
+    Click(IDC_STOP);
+    EXPECT_TRUE(Shown(IDC_START));
+    EXPECT_NE(Text(IDC_STATUS).find("No reports were written"), std::string::npos);
+}
+
+TEST_F(CaptureTest, SampleCountRefusedAtStartIsRestoredByTheTimer)
+{
+    mstpgen::Traffic t = SmallNetwork(200000);
+    WriteAll(WorkDir() / "long.log", mstpgen::ToHexLog(t.octets));
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "long.log");
+    TypeInto(IDC_AVERAGE_DIM, "50");
+    Click(IDC_START);
+    ASSERT_GE(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Please enter an integer between 100 and 10000.");
+    EXPECT_EQ(g_MstpStack.m_nAverageDim, 50);
+    EXPECT_TRUE(Shown(IDC_STOP)) << "the capture goes on";
+    // The first tick brings the window's value back to 100.
+    ASSERT_TRUE(WaitUntil([this] { return Text(IDC_AVERAGE_DIM) == "100" || Shown(IDC_START); }));
+    ASSERT_TRUE(WaitUntil([this] { return Shown(IDC_START); }));
+    EXPECT_EQ(g_MstpStack.m_nAverageDim, 100) << "Stop gives 100 to the stack before the reports";
+}
+
+TEST_F(CaptureTest, StopInTheMiddleOfALogFile)
+{
+    mstpgen::Traffic t = SmallNetwork(400000);
+    WriteAll(WorkDir() / "long.log", mstpgen::ToHexLog(t.octets));
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "long.log");
+    Click(IDC_START);
+    // Stop as soon as some frames are in the raw log.
+    ASSERT_TRUE(WaitUntil([&] {
+        return fs::exists(g_strReportPath + "/Raw_mstp_frames.txt") || Shown(IDC_START);
+    }));
+    if (!Shown(IDC_START)) {
+        Click(IDC_STOP);
+        EXPECT_EQ(Text(IDC_STATUS).rfind("Log file read stopped......", 0), 0u);
+    }
+    EXPECT_TRUE(Shown(IDC_START));
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.txt"));
+    EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+}
+
+// ---- Serial captures on a pseudo-terminal ----
+
+class SerialCaptureTest : public CaptureTest {
+protected:
+    void SetUp() override
+    {
+        CaptureTest::SetUp();
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        struct termios raw {};
+        tcgetattr(slave_, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave_, TCSANOW, &raw);
+        device_ = name;
+    }
+    void TearDown() override
+    {
+        CaptureTest::TearDown();
+        if (slave_ >= 0)
+            close(slave_);
+        if (master_ >= 0)
+            close(master_);
+    }
+    void Feed(const mstpgen::Octets& octets)
+    {
+        size_t done = 0;
+        while (done < octets.size()) {
+            ssize_t n = write(master_, octets.data() + done, octets.size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+    }
+    int master_ = -1;
+    int slave_ = -1;
+    std::string device_;
+};
+
+TEST_F(SerialCaptureTest, TypedDevicePathCapturesUntilStop)
+{
+    OpenWindow();
+    TypeInto(IDC_SERIAL_PORT, device_);
+    TypeInto(IDC_BAUDRATE, "38400");
+    TypeInto(IDC_PROJECT_NAME, "line");
+    Click(IDC_START);
+    ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
+    EXPECT_EQ(Text(IDC_STATUS), "Monitoring messages on mstp network...\nPress [STOP] button to stop...\n");
+    EXPECT_EQ(g_nBaudRate, 38400);
+    // The bar sweeps one step per tick from 1.
+    ASSERT_TRUE(WaitUntil([this] { return static_cast<QProgressBar*>(W(IDC_PROGRESS))->value() >= 1; }));
+
+    mstpgen::Octets octets;
+    for (int i = 0; i < 20; ++i)
+        mstpgen::Append(octets, mstpgen::Frame(mstpgen::Token, static_cast<uint8_t>(i % 2 ? 1 : 3),
+                                               static_cast<uint8_t>(i % 2 ? 3 : 1)));
+    Feed(octets);
+    ASSERT_TRUE(WaitUntil([] {
+        return CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")) >= 20;
+    }));
+    Click(IDC_STOP);
+    EXPECT_EQ(Text(IDC_STATUS), "Stopped......\nThe report file path is: " + g_strReportPath);
+    EXPECT_EQ(CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")), 20);
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/Op_Report_MAC_1.txt"));
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/Op_Report_MAC_3.txt"));
+    EXPECT_EQ(static_cast<QProgressBar*>(W(IDC_PROGRESS))->value(), 0);
+}
+
+TEST_F(SerialCaptureTest, CloseDuringACaptureStopsItFirst)
+{
+    OpenWindow();
+    TypeInto(IDC_SERIAL_PORT, device_);
+    Click(IDC_START);
+    ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
+    Feed(mstpgen::Frame(mstpgen::Token, 2, 1));
+    ASSERT_TRUE(WaitUntil([] { return CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")) >= 1; }));
+    Click(IDOK);
+    EXPECT_TRUE(dlg->IsEnded());
+    EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.html"));
+    std::string index = ReadAll(g_strReportPath + "/index.html");
+    EXPECT_EQ(index.compare(index.size() - 7, 7, "</html>"), 0);
+}
+
+TEST_F(CaptureTest, PortThatDoesNotOpenEndsTheAttempt)
+{
+    OpenWindow();
+    TypeInto(IDC_SERIAL_PORT, "COM99");
+    Click(IDC_START);
+    EXPECT_EQ(Text(IDC_STATUS), "FYI #36 - Cannot open serial port: 99\n");
+    EXPECT_TRUE(Shown(IDC_STOP));
+    EXPECT_TRUE(Enabled(IDC_STOP));
+    EXPECT_FALSE(dlg->HasTimer(RUN_TIMER_ID));
+    EXPECT_EQ(g_MstpStack.m_pfnFrameMonitor.load(), nullptr) << "the attempt leaves no callback behind";
+    Click(IDC_STOP);
+    std::string index = ReadAll(g_strReportPath + "/index.html");
+    EXPECT_EQ(index.rfind("<IMG SRC=\"link_icon.gif\"><A HREF=\"Notes_report.html\">Notes File</A><br>", 0), 0u)
+        << "index.html holds only Stop's lines";
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.txt"));
+}
+
+// ---- Screenshots ----
+
+TEST_F(CaptureTest, SavesScreenshotsOfTheWindow)
+{
+    AddTty("ttyUSB0", Node::Openable);
+    AddTty("ttyUSB1", Node::Missing);
+    OpenWindow();
+    fs::path dir = fs::path(QUORIX_TEST_BINARY_DIR) / "screenshots";
+    fs::create_directories(dir);
+    QPixmap idle = dlg->GetQWidget()->grab();
+    ASSERT_TRUE(idle.save(QString::fromStdString((dir / "main_window.png").string()), "PNG"));
+
+    mstpgen::Traffic t = SmallNetwork(300000);
+    WriteAll(WorkDir() / "site.log", mstpgen::ToHexLog(t.octets));
+    ChooseLogFile(WorkDir() / "site.log");
+    TypeInto(IDC_PROJECT_NAME, "screenshot");
+    Click(IDC_START);
+    WaitUntil([this] { return static_cast<QProgressBar*>(W(IDC_PROGRESS))->value() > 0 || Shown(IDC_START); });
+    QPixmap running = dlg->GetQWidget()->grab();
+    ASSERT_TRUE(running.save(QString::fromStdString((dir / "main_window_capture.png").string()), "PNG"));
+    ASSERT_TRUE(WaitUntil([this] { return Shown(IDC_START); }));
+    QPixmap done = dlg->GetQWidget()->grab();
+    ASSERT_TRUE(done.save(QString::fromStdString((dir / "main_window_done.png").string()), "PNG"));
+    EXPECT_GT(fs::file_size(dir / "main_window.png"), 1000u);
+}
