@@ -202,6 +202,7 @@ int main(int argc, char** argv)
     }
     TypeInto(Control(dlg, IDC_PROJECT_NAME), args["project"]);
     Click(dlg, IDC_START);
+    std::cout << "started " << StatusText(dlg) << "\n";
     if (StartShown(dlg)) {
         std::cout << "status " << StatusText(dlg) << "\n";
         std::cerr << "the capture did not start\n";
