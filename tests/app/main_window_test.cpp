@@ -287,7 +287,7 @@ TEST_F(WindowTest, CloseRefusesABadSampleCountAndKeepsTheWindow)
     EXPECT_EQ(boxes[0].caption, AppName());
     EXPECT_FALSE(dlg->IsEnded());
     EXPECT_FALSE(dlg->HasTimer(BANNER_TIMER_ID)) << "the banner no longer changes";
-    EXPECT_TRUE(W(IDC_AVERAGE_DIM)->hasFocus());
+    EXPECT_EQ(dlg->GetQWidget()->focusWidget(), W(IDC_AVERAGE_DIM));
     EXPECT_EQ(dlg->m_nAverageDim, 50);
 
     TypeInto(IDC_AVERAGE_DIM, "ten");
