@@ -22,19 +22,6 @@
 #include "web/vantrel_com.h"
 #include "web/web_test_support.h"
 
-// The system font library keeps caches for the life of the process; the leak checker is told so.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libfontconfig.so\n";
-}
-
-// Qt's own thread pool (font loading while events are processed) synchronises with primitives the
-// race checker cannot see in the uninstrumented Qt libraries.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libQt6Core.so\nrace:libQt6Gui.so\n";
-}
-
 namespace {
 
 struct Box {
