@@ -86,8 +86,9 @@ public:
         return n;
     }
 
-    // The kernel hands written octets on asynchronously: waits until at least n are queued.
-    bool WaitQueuedAtStack(int n, int timeoutMs = 5000) const
+    // The kernel hands written octets on asynchronously, later still on a loaded machine: waits
+    // until at least n are queued. The bound only ends a broken run.
+    bool WaitQueuedAtStack(int n, int timeoutMs = 60000) const
     {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (QueuedAtStack() < n) {

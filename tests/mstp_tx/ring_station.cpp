@@ -1,7 +1,7 @@
 // One master station of the ring test, in a process of its own: connects the stack, not
 // listen-only, to a device, hands it a packet for the next station every few milliseconds (every
 // third one expecting a reply), and runs until its standard input closes. Prints how many data
-// frames reached it.
+// frames reached it. The protocol's timers are stretched by the given scale.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -36,8 +36,8 @@ bool InputClosed(int waitMs)
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        fprintf(stderr, "usage: %s device station max-master next-station\n", argv[0]);
+    if (argc != 6) {
+        fprintf(stderr, "usage: %s device station max-master next-station timer-scale\n", argv[0]);
         return 2;
     }
     int port = AddSerialPortPath(argv[1]);
@@ -45,6 +45,10 @@ int main(int argc, char** argv)
     BYTE next = static_cast<BYTE>(atoi(argv[4]));
 
     g_MstpStack.Nmax_master = static_cast<uint32_t>(atoi(argv[3]));
+    const uint32_t scale = static_cast<uint32_t>(atoi(argv[5]));
+    for (uint32_t* timer : {&g_MstpStack.Tframe_abort, &g_MstpStack.Tno_token, &g_MstpStack.Treply_timeout,
+                            &g_MstpStack.Tusage_timeout, &g_MstpStack.Tslot})
+        *timer *= scale;
     g_MstpStack.m_cSource = SOURCE_SERIAL_PORT;
     if (!g_MstpStack.Connect(&CountIndication, port, 38400, station, 0, 0)) {
         fprintf(stderr, "station %d: cannot connect to %s\n", station, argv[1]);
@@ -61,6 +65,7 @@ int main(int argc, char** argv)
             ++sequence;
     }
     g_MstpStack.WaitForWorker();
-    printf("indications=%d sent=%u\n", g_indications.load(), sequence);
+    printf("indications=%d sent=%u restarts=%d\n", g_indications.load(), sequence,
+           g_MstpStack.m_nRestartCount.load());
     return 0;
 }

@@ -1,6 +1,12 @@
 // A small ring: three master stations, each a stack in its own process, on a simulated shared line
 // (pseudo-terminal pairs joined by a relay that copies every octet to every other end), with a
 // listen-only monitor, this process's stack, on the same line.
+//
+// The test must hold on a loaded machine (the whole suite in parallel, sanitizers): it runs until
+// it has seen what it checks rather than for a fixed time, the stations run on protocol timers
+// stretched by kTimeScale so that a process kept off the processor for a while by others still
+// answers within its time-outs, and the relay never hands an end more than a small backlog, so an
+// end that falls behind catches up instead of overflowing its input queue.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -56,12 +62,18 @@ std::vector<SeenFrame> Seen()
     return g_seen;
 }
 
-// The shared line: whatever one end sends reaches every other end, the monitor's included.
+constexpr uint32_t kTimeScale = 5;
+
+// The shared line: whatever one end sends reaches every other end, the monitor's included, in the
+// order it was sent.
 class Relay {
 public:
     Relay(std::vector<mstptx::PtyLine*> stations, mstptx::PtyLine* monitor)
-        : m_stations(std::move(stations)), m_monitor(monitor)
     {
+        for (mstptx::PtyLine* s : stations)
+            m_ends.push_back({s, {}});
+        m_ends.push_back({monitor, {}});
+        m_stationCount = stations.size();
     }
     ~Relay() { Stop(); }
 
@@ -91,47 +103,60 @@ public:
     }
 
 private:
-    static void Pass(int fd, const uint8_t* data, size_t size)
+    struct End {
+        mstptx::PtyLine* line;
+        mstptx::Octets pending; // sent on the line, not yet handed to this end
+    };
+
+    // Well below the 510 queued octets at which a stack drops its input and restarts.
+    static constexpr int kBacklog = 128;
+
+    static void Deliver(End& end)
     {
-        // A line never waits: what an end cannot take is lost, as on a real bus.
-        while (size > 0) {
-            ssize_t n = write(fd, data, size);
-            if (n <= 0)
-                return;
-            data += n;
-            size -= static_cast<size_t>(n);
-        }
+        if (end.pending.empty())
+            return;
+        int queued = std::max(end.line->QueuedAtStack(), 0);
+        if (queued >= kBacklog)
+            return;
+        size_t room = std::min(end.pending.size(), static_cast<size_t>(kBacklog - queued));
+        ssize_t n = write(end.line->MasterFd(), end.pending.data(), room);
+        if (n > 0)
+            end.pending.erase(end.pending.begin(), end.pending.begin() + n);
     }
 
     void Run()
     {
         std::vector<pollfd> fds;
-        for (mstptx::PtyLine* s : m_stations)
-            fds.push_back({s->MasterFd(), POLLIN, 0});
+        for (size_t i = 0; i < m_stationCount; ++i)
+            fds.push_back({m_ends[i].line->MasterFd(), POLLIN, 0});
         while (!m_stop.load()) {
-            if (poll(fds.data(), fds.size(), 20) <= 0)
-                continue;
-            for (size_t i = 0; i < fds.size(); ++i) {
-                if (!(fds[i].revents & POLLIN))
-                    continue;
-                uint8_t buf[512];
-                ssize_t got = read(fds[i].fd, buf, sizeof buf);
-                if (got <= 0)
-                    continue;
-                {
-                    std::lock_guard<std::mutex> lock(m_lock);
-                    m_activity.push_back(Clock::now());
+            bool backlog = false;
+            for (const End& end : m_ends)
+                backlog = backlog || !end.pending.empty();
+            if (poll(fds.data(), fds.size(), backlog ? 1 : 20) > 0) {
+                for (size_t i = 0; i < fds.size(); ++i) {
+                    if (!(fds[i].revents & POLLIN))
+                        continue;
+                    uint8_t buf[512];
+                    ssize_t got = read(fds[i].fd, buf, sizeof buf);
+                    if (got <= 0)
+                        continue;
+                    {
+                        std::lock_guard<std::mutex> lock(m_lock);
+                        m_activity.push_back(Clock::now());
+                    }
+                    for (size_t j = 0; j < m_ends.size(); ++j)
+                        if (j != i)
+                            m_ends[j].pending.insert(m_ends[j].pending.end(), buf, buf + got);
                 }
-                for (size_t j = 0; j < fds.size(); ++j)
-                    if (j != i)
-                        Pass(fds[j].fd, buf, static_cast<size_t>(got));
-                Pass(m_monitor->MasterFd(), buf, static_cast<size_t>(got));
             }
+            for (End& end : m_ends)
+                Deliver(end);
         }
     }
 
-    std::vector<mstptx::PtyLine*> m_stations;
-    mstptx::PtyLine* m_monitor;
+    std::vector<End> m_ends; // the stations, then the monitor
+    size_t m_stationCount = 0;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::mutex m_lock;
@@ -158,10 +183,10 @@ bool Spawn(Station& s, int maxMaster)
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     std::string address = std::to_string(s.address), next = std::to_string(s.next),
-                max = std::to_string(maxMaster);
+                max = std::to_string(maxMaster), scale = std::to_string(kTimeScale);
     std::string program = MSTP_RING_STATION;
     char* argv[] = {program.data(), const_cast<char*>(s.line.Path().c_str()), address.data(), max.data(),
-                    next.data(), nullptr};
+                    next.data(), scale.data(), nullptr};
     int rc = posix_spawn(&s.pid, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
@@ -222,22 +247,31 @@ TEST(MstpRing, ThreeStationsCirculateTheTokenWatchedByAListenOnlyMonitor)
                 ++passes[{f.source, f.destination}];
         return passes;
     };
+    auto fewestPasses = [&](Clock::time_point from) {
+        auto passes = tokenPasses(Seen(), from);
+        int fewest = -1;
+        for (const auto& pass : ring)
+            fewest = fewest < 0 ? passes[pass] : std::min(fewest, passes[pass]);
+        return fewest;
+    };
+    // The ring then runs for a few seconds and at least until each pass has been seen often; the
+    // bound only ends a broken run.
+    constexpr int kPassesWanted = 21;
+    const auto kRunFor = std::chrono::seconds(3);
+    const auto kBound = std::chrono::seconds(120);
     Clock::time_point formed{};
     const Clock::time_point start = Clock::now();
-    while (Clock::now() - start < std::chrono::seconds(60)) {
-        auto passes = tokenPasses(Seen(), start);
-        bool all = true;
-        for (const auto& pass : ring)
-            all = all && passes.count(pass);
-        if (all) {
+    while (Clock::now() - start < kBound) {
+        if (fewestPasses(start) > 0) {
             formed = Clock::now();
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    bool ringFormed = formed != Clock::time_point{};
-    if (ringFormed)
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+    const bool ringFormed = formed != Clock::time_point{};
+    while (ringFormed && (Clock::now() - formed < kRunFor || fewestPasses(formed) < kPassesWanted) &&
+           Clock::now() - formed < kBound)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const Clock::time_point end = Clock::now();
 
     std::string reports[3];
@@ -259,6 +293,7 @@ TEST(MstpRing, ThreeStationsCirculateTheTokenWatchedByAListenOnlyMonitor)
 
     std::vector<SeenFrame> frames = Seen();
     ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(g_MstpStack.m_nRestartCount.load(), 0) << "the monitor dropped octets";
     size_t damaged = 0;
     for (const SeenFrame& f : frames)
         damaged += !(f.valid == 1 && f.errorKind == 0);
@@ -270,11 +305,11 @@ TEST(MstpRing, ThreeStationsCirculateTheTokenWatchedByAListenOnlyMonitor)
         EXPECT_TRUE(ring.count(pass)) << "token from " << pass.first << " to " << pass.second;
     }
     for (const auto& pass : ring)
-        EXPECT_GT(passes[pass], 20) << "token from " << pass.first << " to " << pass.second;
+        EXPECT_GE(passes[pass], kPassesWanted) << "token from " << pass.first << " to " << pass.second;
 
     // A lost token needs Tno_token of silence on the line.
     auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(relay.LongestQuiet(formed, end));
-    EXPECT_LT(quiet.count(), 500) << "the line fell silent long enough to lose the token";
+    EXPECT_LT(quiet.count(), g_MstpStack.Tno_token * kTimeScale) << "the line fell silent long enough to lose the token";
 
     // Every request expecting a reply was answered at once with a postponement.
     size_t requests = 0;
