@@ -103,6 +103,19 @@ protected:
     mstptx::PtyLine line;
 };
 
+// Every test below counts on the hand-wound clock matching the worker's turn: one granted turn is one
+// whole turn of the loop and adds exactly its step to the silence.
+TEST_F(MasterMachineTest, EachGrantedTurnAddsExactlyItsStep)
+{
+    EXPECT_FLOAT_EQ(S.SilenceTimer, 0.0f);
+    Turns(1, 10);
+    EXPECT_FLOAT_EQ(S.SilenceTimer, 10.0f) << "the clock's reads per turn no longer match the worker loop";
+    Turns(3, 2.5);
+    EXPECT_FLOAT_EQ(S.SilenceTimer, 17.5f);
+    Turns(2);
+    EXPECT_FLOAT_EQ(S.SilenceTimer, 17.5f);
+}
+
 TEST_F(MasterMachineTest, SilentLineLosesTheTokenAndGeneratesItInItsOwnSlot)
 {
     // Ten milliseconds per turn: the machine sees 0, 10, 20, ... ms of silence.
