@@ -37,15 +37,15 @@ int main(int argc, char** argv)
     const std::string dir = argc > 2 ? argv[2] : "/tmp";
     const size_t textBytes = static_cast<size_t>(megabytes * 1024 * 1024);
 
-    mstpgen::NetworkSpec spec;
-    spec.masters = {1, 3, 7, 12, 25, 40};
-    spec.slaves = {60, 61, 62};
-    spec.outOfTurnTalker = 61;
-    spec.damagePerFrame = 0.01;
-    spec.dataPerToken = 0.4;
-    spec.seed = 42;
+    mstpgen::NetworkSpec network;
+    network.masters = {1, 3, 7, 12, 25, 40};
+    network.slaves = {60, 61, 62};
+    network.outOfTurnTalker = 61;
+    network.damagePerFrame = 0.01;
+    network.dataPerToken = 0.4;
+    network.seed = 42;
     // Each octet takes three characters of text ("55 ").
-    mstpgen::Traffic traffic = mstpgen::Generate(spec, textBytes / 3 + 1);
+    mstpgen::Traffic traffic = mstpgen::Generate(network, textBytes / 3 + 1);
     const std::string text = mstpgen::ToHexLog(traffic.octets, 16);
 
     const std::string path = dir + "/quorix-bench-decode-" + std::to_string(getpid()) + ".txt";
