@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <spawn.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -263,6 +264,31 @@ TEST_F(E2eTest, PathThatNamesNoPortFailsInOrder)
     EXPECT_EQ(Run({"--serial", "/dev/quorix-no-such-port", "--baud", "9600", "--seconds", "0.3", "--project", "none"}), 0)
         << output_;
     EXPECT_NE(output_.find("FYI #36 - Cannot open serial port"), std::string::npos) << output_;
+}
+
+TEST_F(E2eTest, TheProgramRunsItsMainWindowUntilStopped)
+{
+    // Started as the run script does, the program stays in its main window's loop.
+    std::string program = QUORIX_PROGRAM_PATH;
+    char* argv[] = {program.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, work_.c_str());
+    pid_t pid = 0;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 30 && ended == 0; ++i) {
+        usleep(50000);
+        ended = waitpid(pid, &status, WNOHANG);
+    }
+    EXPECT_EQ(ended, 0) << "the program ended by itself";
+    if (ended == 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, &status, 0);
+    }
 }
 
 }  // namespace

@@ -782,6 +782,26 @@ TEST_F(SerialCaptureTest, CloseDuringACaptureStopsItFirst)
     EXPECT_EQ(index.compare(index.size() - 7, 7, "</html>"), 0);
 }
 
+TEST_F(SerialCaptureTest, ReportsThatCouldNotBeWrittenAreNamed)
+{
+    OpenWindow();
+    TypeInto(IDC_SERIAL_PORT, device_);
+    Click(IDC_START);
+    ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
+    Feed(mstpgen::Frame(mstpgen::Token, 2, 1));
+    ASSERT_TRUE(WaitUntil([] { return CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")) >= 1; }));
+    // A folder in the way of two report files: their writers cannot create them.
+    fs::create_directory(g_strReportPath + "/MAC_add_report.txt");
+    fs::create_directory(g_strReportPath + "/Notes_report.html");
+    Click(IDC_STOP);
+    const std::string status = Text(IDC_STATUS);
+    EXPECT_EQ(status.rfind("Stopped......\nThe report file path is: " + g_strReportPath, 0), 0u) << status;
+    EXPECT_NE(status.find("\nThese report files could not be written: MAC_add_report.txt MAC_add_report.html Notes_report.html"),
+              std::string::npos)
+        << status;
+    EXPECT_EQ(status.find("Who_talks_to_who"), std::string::npos) << "only the files that are missing";
+}
+
 TEST_F(CaptureTest, PortThatDoesNotOpenEndsTheAttempt)
 {
     OpenWindow();
