@@ -438,6 +438,7 @@ protected:
 private:
     friend struct FrameworkAccess;
     void BuildWindow();
+    BOOL CreateAndInitialise(bool modal);
     const DialogTemplate& m_template;
     CWnd* m_pParentWnd;
     bool m_bEnded = false;

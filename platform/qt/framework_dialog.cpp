@@ -327,7 +327,15 @@ void CDialog::DestroyWindow()
 
 BOOL CDialog::Create()
 {
+    return CreateAndInitialise(false);
+}
+
+BOOL CDialog::CreateAndInitialise(bool modal)
+{
     BuildWindow();
+    // A modal window blocks its owners from the moment it is first shown.
+    if (modal)
+        GetQWidget()->setWindowModality(Qt::ApplicationModal);
     m_bEnded = false;
     m_nResult = 0;
     BOOL focusDefault = OnInitDialog();
@@ -351,7 +359,7 @@ BOOL CDialog::Create()
 
 INT_PTR CDialog::DoModal()
 {
-    Create();
+    CreateAndInitialise(true);
     auto* widget = FrameworkAccess::DialogWidget(*this);
     if (!m_bEnded && widget) {
         m_bInModalLoop = true;

@@ -411,11 +411,9 @@ TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
         auto* poll = new QTimer;
         poll->setInterval(10);
         QObject::connect(poll, &QTimer::timeout, [poll, &captions] {
-            QWidget* modal = nullptr;
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->isVisible() && w->windowTitle() == "About Quorix")
-                    modal = w;
-            if (!modal)
+            // The About box is modal: it blocks the main window while it runs.
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
                 return;
             captions.push_back(modal->windowTitle().toStdString());
             poll->stop();
@@ -766,20 +764,32 @@ TEST_F(SerialCaptureTest, TypedDevicePathCapturesUntilStop)
     EXPECT_EQ(static_cast<QProgressBar*>(W(IDC_PROGRESS))->value(), 0);
 }
 
-TEST_F(SerialCaptureTest, CloseDuringACaptureStopsItFirst)
+TEST_F(SerialCaptureTest, ClosingDuringACaptureStopsItFirst)
 {
-    OpenWindow();
-    TypeInto(IDC_SERIAL_PORT, device_);
-    Click(IDC_START);
-    ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
-    Feed(mstpgen::Frame(mstpgen::Token, 2, 1));
-    ASSERT_TRUE(WaitUntil([] { return CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")) >= 1; }));
-    Click(IDOK);
-    EXPECT_TRUE(dlg->IsEnded());
-    EXPECT_EQ(g_MstpStack.m_bConnected, 0);
-    EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.html"));
-    std::string index = ReadAll(g_strReportPath + "/index.html");
-    EXPECT_EQ(index.compare(index.size() - 7, 7, "</html>"), 0);
+    // Close, Escape and the close box each end the capture with its reports before the window goes.
+    for (int way = 0; way < 3; ++way) {
+        OpenWindow();
+        TypeInto(IDC_SERIAL_PORT, device_);
+        TypeInto(IDC_PROJECT_NAME, "way" + std::to_string(way));
+        Click(IDC_START);
+        ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
+        Feed(mstpgen::Frame(mstpgen::Token, 2, 1));
+        ASSERT_TRUE(WaitUntil([] { return CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")) >= 1; }));
+        if (way == 0)
+            Click(IDOK);
+        else if (way == 1)
+            QTest::keyClick(W(IDC_PROJECT_NAME), Qt::Key_Escape);
+        else
+            dlg->GetQWidget()->close();
+        EXPECT_TRUE(dlg->IsEnded()) << way;
+        EXPECT_EQ(dlg->GetResult(), way == 0 ? IDOK : IDCANCEL) << way;
+        EXPECT_EQ(g_MstpStack.m_bConnected, 0) << way;
+        EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.html")) << way;
+        std::string index = ReadAll(g_strReportPath + "/index.html");
+        EXPECT_EQ(index.compare(index.size() - 7, 7, "</html>"), 0) << way;
+        dlg->DestroyWindow();
+        dlg.reset();
+    }
 }
 
 TEST_F(SerialCaptureTest, ReportsThatCouldNotBeWrittenAreNamed)
