@@ -181,7 +181,8 @@ void CQuorixDlg::OnStart()
     // Capture clock: wall clock to the second, performance counter for what follows.
     StartCaptureClock();
 
-    g_nComPort = SerialPortNumberFromText(m_strSerialPort);
+    // The port named by the combo's text as read back (a typed device path joins the port table).
+    g_nComPort = logSource ? g_nDefaultPort : SerialPortNumberFromText(m_strSerialPort);
     g_nBaudRate = std::atoi(m_strBaudRate);
     g_byThisStation = THIS_STATION;
 
