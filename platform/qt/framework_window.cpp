@@ -163,10 +163,14 @@ void CWnd::SetWindowText(const char* text)
         return;
     if (auto* plain = qobject_cast<QPlainTextEdit*>(m_pWidget))
         plain->setPlainText(ToQtText(text, true));
-    else if (auto* line = qobject_cast<QLineEdit*>(m_pWidget))
+    else if (auto* line = qobject_cast<QLineEdit*>(m_pWidget)) {
         line->setText(ToQtText(text, false));
-    else if (auto* combo = qobject_cast<QComboBox*>(m_pWidget))
+        line->setCursorPosition(0);  // a long text shows its beginning, as an edit control does
+    } else if (auto* combo = qobject_cast<QComboBox*>(m_pWidget)) {
         combo->setEditText(ToQtText(text, false));
+        if (combo->lineEdit())
+            combo->lineEdit()->setCursorPosition(0);
+    }
     else if (auto* button = qobject_cast<QAbstractButton*>(m_pWidget))
         button->setText(ToQtText(text, false));
     else if (auto* group = qobject_cast<QGroupBox*>(m_pWidget))
@@ -512,6 +516,8 @@ int CComboBox::SetCurSel(int index)
     combo->setCurrentIndex(index);
     if (index < 0)
         combo->setEditText(QString());
+    if (combo->lineEdit())
+        combo->lineEdit()->setCursorPosition(0);
     return index;
 }
 
