@@ -683,6 +683,10 @@ TEST_F(CaptureTest, StopInTheMiddleOfALogFile)
     WriteAll(WorkDir() / "long.log", mstpgen::ToHexLog(t.octets));
     OpenWindow();
     ChooseLogFile(WorkDir() / "long.log");
+    auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto filesBefore = openFiles();
     Click(IDC_START);
     // Stop as soon as some frames are in the raw log.
     ASSERT_TRUE(WaitUntil([&] {
@@ -695,6 +699,7 @@ TEST_F(CaptureTest, StopInTheMiddleOfALogFile)
     EXPECT_TRUE(Shown(IDC_START));
     EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.txt"));
     EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+    EXPECT_EQ(openFiles(), filesBefore) << "the log file stream is closed with the capture";
 }
 
 // ---- Serial captures on a pseudo-terminal ----
