@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -34,8 +35,14 @@ const char* ProbeSerialPort(const std::string& devicePath)
     }
     const char* mark = " ";
     serial_struct info {};
-    if (isatty(fd) && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN)
+    if (isatty(fd) && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN) {
         mark = "  not install";
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // A capture of this or another program holds the port.
+        mark = "  not available";
+    } else {
+        flock(fd, LOCK_UN);
+    }
     close(fd);
     return mark;
 }

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -173,6 +174,25 @@ TEST_F(WindowTest, NoOpenablePortLeavesThePortTextEmpty)
     OpenWindow();
     EXPECT_EQ(ComboEntries(W(IDC_SERIAL_PORT)).size(), 2u);
     EXPECT_EQ(Text(IDC_SERIAL_PORT), "");
+}
+
+TEST_F(WindowTest, APortInUseIsListedAsNotAvailable)
+{
+    AddTty("ttyUSB0", Node::Openable);
+    AddTty("ttyUSB1", Node::Openable);
+    // Another holder has the first port, as a running capture does.
+    int held = open((WorkDir() / "dev" / "ttyUSB0").c_str(), O_RDWR);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    OpenWindow();
+    std::string dev = (WorkDir() / "dev").string();
+    EXPECT_EQ(ComboEntries(W(IDC_SERIAL_PORT)),
+              (std::vector<std::string>{"COM1 (" + dev + "/ttyUSB0)  not available", "COM2 (" + dev + "/ttyUSB1) "}));
+    EXPECT_EQ(Text(IDC_SERIAL_PORT), "COM2 (" + dev + "/ttyUSB1) ");
+    close(held);
+    // The probe leaves the port free for the next one.
+    EXPECT_EQ(std::string(ProbeSerialPort(dev + "/ttyUSB1")), " ");
+    EXPECT_EQ(std::string(ProbeSerialPort(dev + "/ttyUSB1")), " ");
 }
 
 TEST(SerialPortText, PortNumbersFollowTheComNameRule)
