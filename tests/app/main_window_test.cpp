@@ -406,20 +406,24 @@ TEST_F(WindowTest, BannerDrawsAndLinks)
 TEST_F(WindowTest, HandCursorOnlyOverTheBanner)
 {
     OpenWindow();
+    QWidget* w = dlg->GetQWidget();
     QWidget* banner = W(IDC_BANNER);
     QWidget* start = W(IDC_START);
-    QEnterEvent enterBanner(QPointF(5, 5), QPointF(5, 5), banner->mapToGlobal(QPointF(5, 5)));
-    QApplication::sendEvent(banner, &enterBanner);
+    // The offscreen window system moves no real pointer: each widget gets the enter event that the
+    // pointer's arrival would give it.
+    auto enter = [](QWidget* target) {
+        QPointF at(target->width() / 2.0, target->height() / 2.0);
+        QEnterEvent event(at, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &event);
+    };
+    enter(banner);
     EXPECT_EQ(banner->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_NE(g_hHandCursor, nullptr);
     EXPECT_EQ(GetCursorShape(g_hHandCursor), Qt::PointingHandCursor);
-
-    QEnterEvent enterStart(QPointF(5, 5), QPointF(5, 5), start->mapToGlobal(QPointF(5, 5)));
-    QApplication::sendEvent(start, &enterStart);
+    enter(start);
     EXPECT_NE(start->cursor().shape(), Qt::PointingHandCursor);
-    QEnterEvent enterWindow(QPointF(2, 2), QPointF(2, 2), dlg->GetQWidget()->mapToGlobal(QPointF(2, 2)));
-    QApplication::sendEvent(dlg->GetQWidget(), &enterWindow);
-    EXPECT_NE(dlg->GetQWidget()->cursor().shape(), Qt::PointingHandCursor);
+    enter(w);
+    EXPECT_NE(w->cursor().shape(), Qt::PointingHandCursor);
 }
 
 TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
@@ -454,10 +458,10 @@ TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
         closeAboutSoon();
         QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(about).center());
     });
+    // A right-click on the window's background, through the window system like a real one.
     QWidget* w = dlg->GetQWidget();
     QPoint at(w->width() / 2, w->height() - 5);
-    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, w->mapToGlobal(at));
-    QApplication::sendEvent(w, &rightClick);
+    QTest::mouseClick(w->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
     QApplication::processEvents();
 
     closeAboutSoon();
