@@ -26,8 +26,9 @@ CMstpStack::CMstpStack()
       m_nBytesWaiting(0), m_bConnected(0), m_nRestartCount(0), SilenceTimer(0.0f), Tframe_abort(100),
       Tno_token(500), Treply_timeout(300), Nmax_info_frames(1), Npoll(50), Nmax_master(MSTP_MAX_MASTER),
       Nretry_token(1), Nmin_octets(1), Tslot(10), m_nSendDelay(20), Tusage_timeout(100),
-      m_nSoleMasterSilenceLimit(1000), m_lLogReadPosition(0), m_bStopRequested(false), m_pReadStream(nullptr),
-      m_lReadLimit(0), m_lReadPosition(-1), m_nFrameEndedInStep(0)
+      m_nSoleMasterSilenceLimit(1000), m_lLogReadPosition(0), m_bStopRequested(false), m_cCaptureSource(0),
+      m_pReadStream(nullptr), m_lReadLimit(0), m_lReadPosition(-1), m_nFrameEndedInStep(0),
+      m_bOctetRead(false)
 {
 }
 
@@ -91,6 +92,9 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
         JoinWorker();
         std::lock_guard<std::mutex> lock(m_StateLock);
         m_bStopRequested = false;
+        // The worker goes by its own copy of the source, so the caller may set up the next capture
+        // while the last worker is still finishing its turn.
+        m_cCaptureSource = m_cSource;
     }
 
     // The restart passes the same values back; not rewriting them keeps Disconnect's read of the
@@ -102,7 +106,9 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
     if (m_bListenOnly != listenOnly)
         m_bListenOnly = listenOnly;
 
-    m_bConnected.store(0);
+    // The restart keeps the flag up while it reconnects: nobody else sees the stack drop in between.
+    if (!onWorker)
+        m_bConnected.store(0);
     m_nReceiveState = RECEIVE_STATE_IDLE;
     m_nMasterState = MASTER_STATE_IDLE;
     NextFrame = 255;
@@ -141,14 +147,16 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
     if (!dataCb) {
         if (m_bVerbose)
             DebugLog("MSTP.Error #112 - No call back function");
+        m_bConnected.store(0);
         return 0;
     }
     m_pfnDataIndication = dataCb;
 
-    if (m_cSource == SOURCE_SERIAL_PORT) {
+    if (m_cCaptureSource == SOURCE_SERIAL_PORT) {
         m_SerialPort.Close();
         if (!m_SerialPort.Open(comPort, baud, 'N', 8, 1)) {
             DebugLog("MSTP.Error #111 - Can not open the serial port ");
+            m_bConnected.store(0);
             return 0;
         }
     }
@@ -161,9 +169,9 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
     ClearRawFrame();
     memset(m_SavedFrame, 0, sizeof m_SavedFrame);
 
-    if (!onWorker && m_pReadStream && (m_cSource != SOURCE_LOG_FILE || m_pReadStream != m_pLogFile))
+    if (!onWorker && m_pReadStream && (m_cCaptureSource != SOURCE_LOG_FILE || m_pReadStream != m_pLogFile))
         CloseReadStream();
-    if (!onWorker && m_cSource == SOURCE_LOG_FILE) {
+    if (!onWorker && m_cCaptureSource == SOURCE_LOG_FILE) {
         // The reader keeps its own handle and limit, so a later Browse cannot pull them away.
         m_pReadStream = m_pLogFile;
         m_lReadLimit = m_lLogFileSize;
@@ -275,7 +283,7 @@ void CMstpStack::Idle()
         ReceiveFrameFSM();
         return;
     }
-    uint32_t waiting = (m_cSource == SOURCE_LOG_FILE) ? 1u : m_SerialPort.GetBytesWaiting();
+    uint32_t waiting = (m_cCaptureSource == SOURCE_LOG_FILE) ? 1u : m_SerialPort.GetBytesWaiting();
     m_nBytesWaiting.store(waiting, std::memory_order_relaxed);
     if (waiting >= 1) {
         DataAvailable = 1;
@@ -392,6 +400,7 @@ BOOL CMstpStack::ReadLogOctet()
 
 BYTE CMstpStack::ReadByte()
 {
+    m_bOctetRead = false;
     uint32_t waiting = m_SerialPort.GetBytesWaiting();
     m_nBytesWaiting.store(waiting, std::memory_order_relaxed);
     if (waiting == 0)
@@ -399,6 +408,7 @@ BYTE CMstpStack::ReadByte()
     BYTE octet = 0;
     int nBytesRead = m_SerialPort.ReadData(&octet, 1);
     if (nBytesRead == 1) {
+        m_bOctetRead = true;
         DataAvailable = 1;
         m_nBytesWaiting.store(waiting - 1, std::memory_order_relaxed);
         if (LastFrameBufferSize < static_cast<uint32_t>(MSTP_FRAME_BUFFER_SIZE))
@@ -463,7 +473,7 @@ void CMstpStack::ReceiveFrameFSM()
     }
 
     if (DataAvailable && !m_bReplay) {
-        if (m_cSource == SOURCE_LOG_FILE) {
+        if (m_cCaptureSource == SOURCE_LOG_FILE) {
             if (!ReadLogOctet())
                 return;
             SilenceTimer = 0.0f;
@@ -471,6 +481,12 @@ void CMstpStack::ReceiveFrameFSM()
                 m_RawFrame[LastFrameBufferSize++] = DataRegister;
         } else {
             DataRegister = ReadByte();
+            if (!m_bOctetRead) {
+                // Nothing came off the line (a failed read, a device gone): feeding the 0x00 in
+                // its place would make up a header or data octet, or report a frame of one octet.
+                DataAvailable = 0;
+                return;
+            }
             SilenceTimer = 0.0f;
         }
     } else if (m_bReplay) {

@@ -200,10 +200,12 @@ private:
     std::mutex m_StateLock;      // orders Disconnect against the restart's reconnect
     bool m_bStopRequested;       // guarded by m_StateLock
     std::atomic<bool> m_bClosePending{false}; // Disconnect met a live worker: close after the join
+    char m_cCaptureSource;       // m_cSource as it stood at Connect
     FILE* m_pReadStream;         // the stream this capture reads; null once closed or missing
     long m_lReadLimit;           // m_lLogFileSize as it stood at Connect
     long m_lReadPosition;        // worker's own copy of the stream position; -1 until known
     int m_nFrameEndedInStep;     // 0 none, 1 valid, 2 damaged: what ended during this Idle step
+    bool m_bOctetRead;           // the last ReadByte took an octet off the line
 };
 
 // Thread procedure of the worker; the argument is not read.

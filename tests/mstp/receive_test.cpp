@@ -54,3 +54,40 @@ TEST_F(ReceiveFlags, EventCountSkipsDataOctets)
     EXPECT_EQ(run.stack->DataLength, 3);
     EXPECT_EQ(run.stack->InputBuffer[2], 3);
 }
+
+// A serial step that takes no octet off the line (the port delivers nothing, as a device that has
+// just gone away) leaves the frame in progress as it was: no octet is made up in its place.
+TEST_F(ReceiveFlags, SerialStepWithoutOctetChangesNothing)
+{
+    struct Case {
+        const char* name;
+        int state;
+        uint32_t index;
+    } cases[] = {
+        {"after the opening 0x55", RECEIVE_STATE_PREAMBLE, 0},
+        {"at the header CRC", RECEIVE_STATE_HEADER, 5},
+        {"in the data", RECEIVE_STATE_DATA, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CMstpStack stack; // its serial port is closed: nothing is ever queued
+        stack.SetFrameCallback(RecordFrame);
+        stack.m_bConnected.store(1);
+        stack.m_RawFrame[0] = 0x55;
+        stack.LastFrameBufferSize = 1;
+        stack.m_nReceiveState = c.state;
+        stack.Index = c.index;
+        stack.DataLength = 4;
+        stack.HeaderCRC = 0x12;
+        stack.EventCount = 3;
+        stack.DataAvailable = 1;
+        stack.ReceiveFrameFSM();
+        EXPECT_TRUE(TakeReports().empty());
+        EXPECT_EQ(stack.m_nReceiveState, c.state);
+        EXPECT_EQ(stack.Index, c.index);
+        EXPECT_EQ(stack.EventCount, 3u);
+        EXPECT_EQ(stack.LastFrameBufferSize, 1u);
+        EXPECT_EQ(stack.DataAvailable, 0);
+        stack.m_bConnected.store(0);
+    }
+}

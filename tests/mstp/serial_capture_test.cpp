@@ -1,4 +1,5 @@
 // Whole captures from a live line: a pseudo-terminal written by the test, read by the real worker.
+#include <atomic>
 #include <fstream>
 #include <sstream>
 
@@ -79,8 +80,19 @@ TEST_F(SerialCapture, OverflowRestartKeepsListeningOnly)
     ASSERT_EQ(Connect(), 1);
     ExpectReports({Valid(mstpgen::Frame(0, 8, 7), 7, 8)}, Exchange(mstpgen::Frame(0, 8, 7)));
 
+    // Whoever watches the stack during the restart never sees it disconnected.
+    std::atomic<bool> watching{true}, sawDown{false};
+    std::thread watcher([&] {
+        while (watching.load())
+            if (m_stack->m_bConnected.load() == 0)
+                sawDown.store(true);
+    });
     m_pty.Write(Octets(2000, 0x00));
-    ASSERT_TRUE(WaitUntil([&] { return m_stack->m_nRestartCount.load() >= 1; }));
+    const bool restarted = WaitUntil([&] { return m_stack->m_nRestartCount.load() >= 1; });
+    watching.store(false);
+    watcher.join();
+    ASSERT_TRUE(restarted);
+    EXPECT_FALSE(sawDown.load());
     EXPECT_EQ(m_stack->m_bConnected.load(), 1);
     EXPECT_EQ(g_bWorkerRunning.load(), 1);
     ASSERT_TRUE(WaitUntil([&] { return m_pty.Queued() == 0; }));
