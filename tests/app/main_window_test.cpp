@@ -426,6 +426,25 @@ TEST_F(WindowTest, HandCursorOnlyOverTheBanner)
     EXPECT_NE(w->cursor().shape(), Qt::PointingHandCursor);
 }
 
+TEST_F(WindowTest, AMinimisedWindowPaintsItsIconInTheMiddle)
+{
+    OpenWindow();
+    QWidget* w = dlg->GetQWidget();
+    const QColor normal = w->grab().toImage().pixelColor(w->width() / 2 - 15, w->height() / 2 - 15);
+    w->setWindowState(Qt::WindowMinimized);
+    ASSERT_TRUE(dlg->IsIconic());
+    QImage painted = w->grab().toImage();
+    // The icon's dark frame sits at ((width - 32 + 1) / 2, (height - 32 + 1) / 2).
+    int x = (w->width() - 32 + 1) / 2;
+    int y = (w->height() - 32 + 1) / 2;
+    QColor corner = painted.pixelColor(x + 1, y + 1);
+    EXPECT_LT(corner.red(), 80);
+    EXPECT_GT(corner.blue(), 90);
+    EXPECT_NE(corner, normal);
+    EXPECT_EQ(dlg->OnQueryDragIcon(), dlg->m_hIcon);
+    w->setWindowState(Qt::WindowNoState);
+}
+
 TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
 {
     OpenWindow();
