@@ -795,6 +795,10 @@ TEST_F(SerialCaptureTest, TypedDevicePathCapturesUntilStop)
     EXPECT_EQ(g_nBaudRate, 38400);
     // The bar sweeps one step per tick from 1.
     ASSERT_TRUE(WaitUntil([this] { return static_cast<QProgressBar*>(W(IDC_PROGRESS))->value() >= 1; }));
+    // What is typed during the capture gives way to the window's values at the next tick.
+    TypeInto(IDC_PROJECT_NAME, "renamed");
+    TypeInto(IDC_BAUDRATE, "1200");
+    ASSERT_TRUE(WaitUntil([this] { return Text(IDC_PROJECT_NAME) == "line" && Text(IDC_BAUDRATE) == "38400"; }));
 
     mstpgen::Octets octets;
     for (int i = 0; i < 20; ++i)
