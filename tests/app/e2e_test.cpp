@@ -169,10 +169,10 @@ TEST_F(E2eTest, TinyCaptureMatchesTheExpectedReports)
 
 TEST_F(E2eTest, DamagedTrafficIsLoggedWithItsNotes)
 {
-    mstpgen::NetworkSpec spec;
-    spec.damagePerFrame = 0.08;
-    spec.seed = 7;
-    mstpgen::Traffic t = mstpgen::Generate(spec, 20000);
+    mstpgen::NetworkSpec network;
+    network.damagePerFrame = 0.08;
+    network.seed = 7;
+    mstpgen::Traffic t = mstpgen::Generate(network, 20000);
     fs::path log = WriteLog("damaged.log", mstpgen::ToHexLog(t.octets));
     ASSERT_EQ(Run({"--log", log.string(), "--project", "damaged"}), 0) << output_;
     std::string raw = ReadAll(Folder("damaged") / "Raw_mstp_frames.txt");

@@ -59,10 +59,10 @@ std::vector<std::string> ComboEntries(QWidget* w)
 
 mstpgen::Traffic SmallNetwork(size_t octets, double damage = 0.0)
 {
-    mstpgen::NetworkSpec spec;
-    spec.damagePerFrame = damage;
-    spec.outOfTurnTalker = 30;
-    return mstpgen::Generate(spec, octets);
+    mstpgen::NetworkSpec network;
+    network.damagePerFrame = damage;
+    network.outOfTurnTalker = 30;
+    return mstpgen::Generate(network, octets);
 }
 
 // Frame lines of a raw frame log ("Frame 000012 ..."), and those of valid frames.

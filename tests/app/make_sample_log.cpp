@@ -13,15 +13,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: make_sample_log OUTPUT\n");
         return 1;
     }
-    mstpgen::NetworkSpec spec;
-    spec.masters = {1, 3, 7};
-    spec.slaves = {20, 21};
-    spec.missingSlave = 22;
-    spec.outOfTurnTalker = 30;
-    spec.damagePerFrame = 0.01;
-    spec.dataPerToken = 0.35;
-    spec.seed = 2024;
-    mstpgen::Traffic traffic = mstpgen::Generate(spec, 24000);
+    mstpgen::NetworkSpec network;
+    network.masters = {1, 3, 7};
+    network.slaves = {20, 21};
+    network.missingSlave = 22;
+    network.outOfTurnTalker = 30;
+    network.damagePerFrame = 0.01;
+    network.dataPerToken = 0.35;
+    network.seed = 2024;
+    mstpgen::Traffic traffic = mstpgen::Generate(network, 24000);
     if (!mstpgen::WriteFile(argv[1], mstpgen::ToHexLog(traffic.octets, 24))) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;
