@@ -252,6 +252,15 @@ void CQuorixDlg::OnTimer(UINT_PTR nIDEvent)
             if (state == LOG_READ_NOT_LOG_FILE && g_bStopped == 0)
                 OnStop();
         } else {
+            if (g_bStopped == 0 && !g_MstpStack.m_bConnected) {
+                // The port went away under the capture (adapter unplugged): end it like Stop, so
+                // what was captured gets its reports, and say why it ended.
+                OnStop();
+                m_strStatus += "\r\nThe serial port stopped working (unplugged?): the capture ended there.";
+                UpdateData(FALSE);
+                CDialog::OnTimer(nIDEvent);
+                return;
+            }
             if (g_bStopped == 0) {
                 g_nProgress++;
                 if (g_nProgress >= 100)

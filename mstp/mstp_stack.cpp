@@ -267,7 +267,7 @@ void CMstpStack::WorkerLoop()
 // captured stays, and stopping the capture writes the reports as usual.
 void CMstpStack::SerialPortLost()
 {
-    DebugLog("MSTP.Error #113 - The serial port stopped working (unplugged?), no more octets can be read");
+    DebugLog("MSTP.Error #114 - The serial port stopped working (unplugged?), no more octets can be read");
     m_SerialPort.Close();
     m_nBytesWaiting.store(0);
     m_bConnected.store(0);

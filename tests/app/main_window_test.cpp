@@ -816,6 +816,27 @@ TEST_F(SerialCaptureTest, TypedDevicePathCapturesUntilStop)
     EXPECT_EQ(static_cast<QProgressBar*>(W(IDC_PROGRESS))->value(), 0);
 }
 
+TEST_F(SerialCaptureTest, AVanishedPortEndsTheCaptureWithItsReports)
+{
+    OpenWindow();
+    TypeInto(IDC_SERIAL_PORT, device_);
+    TypeInto(IDC_PROJECT_NAME, "unplugged");
+    Click(IDC_START);
+    ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
+    Feed(mstpgen::Frame(mstpgen::Token, 3, 1));
+    ASSERT_TRUE(WaitUntil([] { return CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")) >= 1; }));
+    // The adapter is pulled: the line hangs up under the running capture.
+    close(master_);
+    master_ = -1;
+    ASSERT_TRUE(WaitUntil([this] { return Shown(IDC_START); })) << Text(IDC_STATUS);
+    EXPECT_EQ(Text(IDC_STATUS), "Stopped......\nThe report file path is: " + g_strReportPath +
+                                    "\nThe serial port stopped working (unplugged?): the capture ended there.");
+    EXPECT_EQ(CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")), 1);
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/Op_Report_MAC_1.txt"));
+    std::string index = ReadAll(g_strReportPath + "/index.html");
+    EXPECT_EQ(index.compare(index.size() - 7, 7, "</html>"), 0);
+}
+
 TEST_F(SerialCaptureTest, ClosingDuringACaptureStopsItFirst)
 {
     // Close, Escape and the close box each end the capture with its reports before the window goes.

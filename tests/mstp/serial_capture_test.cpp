@@ -170,7 +170,7 @@ TEST_F(SerialCapture, UnpluggedDeviceEndsTheWorkerOnceAndKeepsWhatWasCaptured)
     EXPECT_EQ(m_stack->m_SerialPort.m_bOpened, 0);
     EXPECT_TRUE(TakeReports().empty()) << "nothing is invented for the cut frame";
     const std::string log = ReadText(Path("Debuglog.txt"));
-    EXPECT_EQ(Occurrences(log, "MSTP.Error #113 - The serial port stopped working"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "MSTP.Error #114 - The serial port stopped working"), 1u) << log;
     EXPECT_LE(Occurrences(log, "Programing bug"), 1u) << log;
 
     m_stack->Disconnect();
