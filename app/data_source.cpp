@@ -2,8 +2,23 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "app/quorix_dlg.h"
 #include "mstp/mstp_stack.h"
+
+FILE* OpenLogFileForReading(const char* path)
+{
+    FILE* file = path ? std::fopen(path, "r") : nullptr;
+    if (!file)
+        return nullptr;
+    struct stat st {};
+    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
 
 void CQuorixDlg::OnBrowse()
 {
@@ -16,7 +31,7 @@ void CQuorixDlg::OnBrowse()
         m_strLogFile = path;
     UpdateData(FALSE);
     if (!m_strLogFile.IsEmpty()) {
-        FILE* file = std::fopen(m_strLogFile, "r");
+        FILE* file = OpenLogFileForReading(m_strLogFile);
         if (!file) {
             m_bLogFileOpened = false;
             g_MstpStack.m_pLogFile = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: data source, serial port and baud rate, project name, sample count, the
 // Start/Stop run control with progress and status, the rotating banner, the report link.
+#include <cstdio>
 #include <string>
 
 #include "app/resource.h"
@@ -74,6 +75,10 @@ private:
 // COM port number of a port text: "COM" and its digits ("COM3 (/dev/ttyUSB0) " gives 3); a typed
 // "/dev/..." path is added to the port table and gives its number. 0 when the text names no port.
 int SerialPortNumberFromText(const char* text);
+
+// Opens a log file for reading; nullptr when it cannot be opened or names a folder (which the C
+// runtime here would open as an empty stream).
+FILE* OpenLogFileForReading(const char* path);
 
 // Probe of one port by an open that changes nothing on the line: the mark appended to its list
 // entry: " " (it opened), "  not install" (no device node, or no UART behind it) or

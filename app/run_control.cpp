@@ -144,7 +144,7 @@ void CQuorixDlg::OnStart()
     const bool logSource = IsDlgButtonChecked(IDC_SOURCE_LOGFILE) == BST_CHECKED;
     FILE* logFile = nullptr;
     if (logSource) {
-        logFile = std::fopen(m_strLogFile, "r");
+        logFile = OpenLogFileForReading(m_strLogFile);
         if (!logFile) {
             m_bLogFileOpened = false;
             g_MstpStack.m_pLogFile = nullptr;

@@ -215,6 +215,9 @@ TEST_F(WindowTest, SourceRadiosAndBrowseFollowTheTable)
 {
     OpenWindow();
     Click(IDC_SOURCE_LOGFILE);
+    // Choosing one radio clears the other, the one set at start-up included.
+    EXPECT_TRUE(dlg->IsDlgButtonChecked(IDC_SOURCE_LOGFILE));
+    EXPECT_FALSE(dlg->IsDlgButtonChecked(IDC_SOURCE_SERIAL));
     EXPECT_TRUE(Enabled(IDC_BROWSE));
     EXPECT_FALSE(Enabled(IDC_SERIAL_PORT));
     EXPECT_FALSE(Enabled(IDC_BAUDRATE));
@@ -243,6 +246,8 @@ TEST_F(WindowTest, SourceRadiosAndBrowseFollowTheTable)
 
     // Serial radio and back: a log file was opened before, Start stays enabled.
     Click(IDC_SOURCE_SERIAL);
+    EXPECT_TRUE(dlg->IsDlgButtonChecked(IDC_SOURCE_SERIAL));
+    EXPECT_FALSE(dlg->IsDlgButtonChecked(IDC_SOURCE_LOGFILE));
     EXPECT_TRUE(Enabled(IDC_START));
     EXPECT_FALSE(Enabled(IDC_BROWSE));
     EXPECT_TRUE(Enabled(IDC_SERIAL_PORT));
@@ -265,6 +270,14 @@ TEST_F(WindowTest, SourceRadiosAndBrowseFollowTheTable)
     EXPECT_EQ(Text(IDC_LOGFILE_PATH), (WorkDir() / "missing.log").string());
     EXPECT_EQ(Text(IDC_FILE_LENGTH), "30");
     EXPECT_EQ(g_MstpStack.m_nLogReadState, LOG_READ_OPEN_FAILED);
+    // A folder is no log file, though the C runtime here opens one: the same refusal.
+    fs::create_directories(WorkDir() / "captures.d");
+    boxes.clear();
+    fileAnswers.push_back((WorkDir() / "captures.d").string());
+    Click(IDC_BROWSE);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Can't open log file!");
+    EXPECT_EQ(Text(IDC_FILE_LENGTH), "30");
     // After the failed open the log-file radio disables Start.
     Click(IDC_SOURCE_SERIAL);
     Click(IDC_SOURCE_LOGFILE);
@@ -663,16 +676,23 @@ TEST_F(CaptureTest, AFolderThatCannotBeMadeStartsNoCapture)
 
 TEST_F(CaptureTest, LogFileGoneAfterBrowseStartsNoCapture)
 {
-    WriteAll(WorkDir() / "gone.log", "55 FF 00 08 07 00 00 73 ");
     OpenWindow();
-    ChooseLogFile(WorkDir() / "gone.log");
-    fs::remove(WorkDir() / "gone.log");
-    Click(IDC_START);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Can't open log file!");
-    EXPECT_TRUE(Shown(IDC_START));
-    EXPECT_TRUE(ReportFolders(WorkDir()).empty());
-    EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+    // The file measured by Browse is deleted, or a folder takes its place (which the C runtime here
+    // would open as an empty stream): Start refuses either way.
+    for (bool folderInItsPlace : {false, true}) {
+        WriteAll(WorkDir() / "gone.log", "55 FF 00 08 07 00 00 73 ");
+        ChooseLogFile(WorkDir() / "gone.log");
+        fs::remove(WorkDir() / "gone.log");
+        if (folderInItsPlace)
+            fs::create_directories(WorkDir() / "gone.log");
+        boxes.clear();
+        Click(IDC_START);
+        ASSERT_EQ(boxes.size(), 1u) << folderInItsPlace;
+        EXPECT_EQ(boxes[0].text, "Can't open log file!");
+        EXPECT_TRUE(Shown(IDC_START));
+        EXPECT_TRUE(ReportFolders(WorkDir()).empty());
+        EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+    }
 }
 
 namespace {
