@@ -339,13 +339,21 @@ TEST_F(WindowTest, CloseRefusesABadSampleCountAndKeepsTheWindow)
     EXPECT_EQ(std::string(dlg->m_strProjectName), "site");
 }
 
-TEST_F(WindowTest, EnterInTheProjectNamePressesClose)
+TEST_F(WindowTest, EnterInAFieldPressesClose)
 {
-    OpenWindow();
-    TypeInto(IDC_PROJECT_NAME, "plant");
-    QTest::keyClick(W(IDC_PROJECT_NAME), Qt::Key_Return);
-    EXPECT_TRUE(dlg->IsEnded());
-    EXPECT_EQ(dlg->GetResult(), IDOK);
+    // Close is the default button: Enter in an edit or in a combo's edit field presses it.
+    for (int id : {IDC_PROJECT_NAME, IDC_AVERAGE_DIM, IDC_BAUDRATE, IDC_SERIAL_PORT}) {
+        OpenWindow();
+        TypeInto(id, id == IDC_AVERAGE_DIM ? "200" : "19200");
+        QWidget* target = W(id);
+        if (auto* combo = qobject_cast<QComboBox*>(target))
+            target = combo->lineEdit();
+        QTest::keyClick(target, Qt::Key_Return);
+        EXPECT_TRUE(dlg->IsEnded()) << id;
+        EXPECT_EQ(dlg->GetResult(), IDOK) << id;
+        dlg.reset();
+        theApp.m_pMainWnd = nullptr;
+    }
 }
 
 TEST_F(WindowTest, EscapeAndTheCloseBoxEndWithoutReadBack)
