@@ -9,11 +9,15 @@
 
 FILE* OpenLogFileForReading(const char* path)
 {
-    FILE* file = path ? std::fopen(path, "r") : nullptr;
+    // Only a plain file is a log: a folder would read as an empty stream, and the open of a pipe
+    // or a device could wait for a writer with the window frozen.
+    struct stat st {};
+    if (!path || (stat(path, &st) == 0 && !S_ISREG(st.st_mode)))
+        return nullptr;
+    FILE* file = std::fopen(path, "r");
     if (!file)
         return nullptr;
-    struct stat st {};
-    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
         std::fclose(file);
         return nullptr;
     }

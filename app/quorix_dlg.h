@@ -76,8 +76,7 @@ private:
 // "/dev/..." path is added to the port table and gives its number. 0 when the text names no port.
 int SerialPortNumberFromText(const char* text);
 
-// Opens a log file for reading; nullptr when it cannot be opened or names a folder (which the C
-// runtime here would open as an empty stream).
+// Opens a log file for reading; nullptr when it cannot be opened or is not a plain file.
 FILE* OpenLogFileForReading(const char* path);
 
 // Probe of one port by an open that changes nothing on the line: the mark appended to its list

@@ -270,14 +270,18 @@ TEST_F(WindowTest, SourceRadiosAndBrowseFollowTheTable)
     EXPECT_EQ(Text(IDC_LOGFILE_PATH), (WorkDir() / "missing.log").string());
     EXPECT_EQ(Text(IDC_FILE_LENGTH), "30");
     EXPECT_EQ(g_MstpStack.m_nLogReadState, LOG_READ_OPEN_FAILED);
-    // A folder is no log file, though the C runtime here opens one: the same refusal.
+    // A folder (which the C runtime here would open) and a named pipe (whose open would wait for a
+    // writer) are no log files: the same refusal, at once.
     fs::create_directories(WorkDir() / "captures.d");
-    boxes.clear();
-    fileAnswers.push_back((WorkDir() / "captures.d").string());
-    Click(IDC_BROWSE);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Can't open log file!");
-    EXPECT_EQ(Text(IDC_FILE_LENGTH), "30");
+    ASSERT_EQ(mkfifo((WorkDir() / "pipe.log").c_str(), 0600), 0);
+    for (const char* name : {"captures.d", "pipe.log"}) {
+        boxes.clear();
+        fileAnswers.push_back((WorkDir() / name).string());
+        Click(IDC_BROWSE);
+        ASSERT_EQ(boxes.size(), 1u) << name;
+        EXPECT_EQ(boxes[0].text, "Can't open log file!");
+        EXPECT_EQ(Text(IDC_FILE_LENGTH), "30");
+    }
     // After the failed open the log-file radio disables Start.
     Click(IDC_SOURCE_SERIAL);
     Click(IDC_SOURCE_LOGFILE);
