@@ -686,6 +686,34 @@ TEST_F(CaptureTest, AFolderThatCannotBeMadeStartsNoCapture)
     EXPECT_EQ(g_pDevices, nullptr);
 }
 
+TEST_F(CaptureTest, TwoStartsInOneSecondShareTheFolder)
+{
+    WriteAll(WorkDir() / "a.log", mstpgen::ToHexLog(SmallNetwork(200).octets));
+    SetWallClockHook(FixedNow);
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "a.log");
+    for (int run = 0; run < 2; ++run) {
+        Click(IDC_START);
+        ASSERT_TRUE(Shown(IDC_STOP)) << run;
+        ASSERT_TRUE(WaitUntil([this] { return Shown(IDC_START); })) << Text(IDC_STATUS);
+    }
+    SetWallClockHook(nullptr);
+    std::vector<fs::path> folders = ReportFolders(WorkDir());
+    ASSERT_EQ(folders.size(), 1u);
+    auto count = [](const std::string& text, const std::string& piece) {
+        size_t n = 0;
+        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+            ++n;
+        return n;
+    };
+    // The appended raw log gets a second head; the index page is begun afresh.
+    std::string raw = ReadAll(folders[0] / "Raw_mstp_frames.html");
+    EXPECT_EQ(count(raw, "<h1>Raw MSTP Frame log file</h1>"), 2u);
+    std::string index = ReadAll(folders[0] / "index.html");
+    EXPECT_EQ(count(index, "<h1>Index of Report File</h1>"), 1u);
+    EXPECT_EQ(count(index, "Notes File</A>"), 1u);
+}
+
 TEST_F(CaptureTest, LogFileGoneAfterBrowseStartsNoCapture)
 {
     OpenWindow();
