@@ -962,6 +962,23 @@ TEST_F(CaptureTest, PortThatDoesNotOpenEndsTheAttempt)
     EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.txt"));
 }
 
+TEST_F(CaptureTest, FailedPortAfterARejectedFileKeepsTheRejection)
+{
+    // The read state is reset only once a port has opened: Stop still takes the rejected path.
+    WriteAll(WorkDir() / "notes.log", "This is a shopping list, not a capture.\n");
+    RunLogCapture(WorkDir() / "notes.log");
+    ASSERT_EQ(g_MstpStack.m_nLogReadState, LOG_READ_NOT_LOG_FILE);
+    Click(IDC_SOURCE_SERIAL);
+    TypeInto(IDC_SERIAL_PORT, "COM99");
+    Click(IDC_START);
+    EXPECT_EQ(Text(IDC_STATUS), "FYI #36 - Cannot open serial port: 99\n");
+    Click(IDC_STOP);
+    EXPECT_EQ(Text(IDC_STATUS), "This file may not a BACnet data log file. Please check the file......");
+    EXPECT_FALSE(Enabled(IDC_REPORT_FILE));
+    EXPECT_TRUE(Shown(IDC_START));
+    EXPECT_TRUE(ReportFolders(WorkDir()).empty());
+}
+
 // ---- Screenshots ----
 
 TEST_F(CaptureTest, SavesScreenshotsOfTheWindow)
