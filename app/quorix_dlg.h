@@ -79,9 +79,9 @@ int SerialPortNumberFromText(const char* text);
 // Opens a log file for reading; nullptr when it cannot be opened or is not a plain file.
 FILE* OpenLogFileForReading(const char* path);
 
-// Probe of one port by an open that changes nothing on the line: the mark appended to its list
-// entry: " " (it opened), "  not install" (no device node, or no UART behind it) or
-// "  not available" (it exists but cannot be opened).
+// Probe of one port that changes nothing on the line: the mark appended to its list entry: " " (it
+// can be opened), "  not install" (no device node, or no UART behind it) or "  not available" (it
+// exists but cannot be opened, or another holder has it locked).
 const char* ProbeSerialPort(const std::string& devicePath);
 
 // Where the port list is read from (the system's serial devices by default); tests point it at a

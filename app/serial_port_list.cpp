@@ -1,12 +1,11 @@
 // The serial port list of the main window and the port number of a port text.
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "app/quorix_dlg.h"
@@ -23,28 +22,54 @@ void SetSerialPortListSource(const std::string& sysClassTty, const std::string& 
     g_strDevDir = devDir;
 }
 
+namespace {
+
+// True when /proc/locks shows a whole-file lock on the node (as a capture of this or another
+// program takes on its port).
+bool NodeIsLocked(const struct stat& node)
+{
+    FILE* locks = std::fopen("/proc/locks", "r");
+    if (!locks)
+        return false;
+    bool locked = false;
+    char line[256];
+    while (!locked && std::fgets(line, sizeof line, locks)) {
+        unsigned lockMajor = 0, lockMinor = 0;
+        unsigned long inode = 0;
+        // "1: FLOCK  ADVISORY  WRITE 1234 00:05:567 0 EOF"; waiting requests carry "->" and are no hold.
+        if (std::strstr(line, "->"))
+            continue;
+        const char* field = line;
+        for (int k = 0; k < 5 && field; ++k) {
+            field = std::strchr(field, ' ');
+            while (field && *field == ' ')
+                ++field;
+        }
+        if (field && std::sscanf(field, "%x:%x:%lu", &lockMajor, &lockMinor, &inode) == 3)
+            locked = lockMajor == major(node.st_dev) && lockMinor == minor(node.st_dev) && inode == node.st_ino;
+    }
+    std::fclose(locks);
+    return locked;
+}
+
+}  // namespace
+
 const char* ProbeSerialPort(const std::string& devicePath)
 {
-    // Non-blocking and without becoming the controlling terminal: the line is not waited on and
-    // its settings are left alone.
-    int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENXIO || errno == ENODEV)
-            return "  not install";
+    // Nothing is opened: opening a tty raises DTR and RTS (and closing drops them), which can key an
+    // RS-485 driver or reset a board behind the port. The node, its access rights and the lock table
+    // tell the same without touching the line; the port table already leaves out UARTs that the
+    // driver found absent.
+    struct stat node {};
+    if (stat(devicePath.c_str(), &node) != 0)
+        return errno == EACCES ? "  not available" : "  not install";
+    if (!S_ISCHR(node.st_mode) && !S_ISREG(node.st_mode))
         return "  not available";
-    }
-    const char* mark = " ";
-    serial_struct info {};
-    if (isatty(fd) && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN) {
-        mark = "  not install";
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        // A capture of this or another program holds the port.
-        mark = "  not available";
-    } else {
-        flock(fd, LOCK_UN);
-    }
-    close(fd);
-    return mark;
+    if (access(devicePath.c_str(), R_OK | W_OK) != 0)
+        return "  not available";
+    if (NodeIsLocked(node))
+        return "  not available";
+    return " ";
 }
 
 int SerialPortNumberFromText(const char* text)

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -193,6 +194,27 @@ TEST_F(WindowTest, APortInUseIsListedAsNotAvailable)
     // The probe leaves the port free for the next one.
     EXPECT_EQ(std::string(ProbeSerialPort(dev + "/ttyUSB1")), " ");
     EXPECT_EQ(std::string(ProbeSerialPort(dev + "/ttyUSB1")), " ");
+}
+
+TEST_F(WindowTest, PortsAreProbedWithoutBeingOpened)
+{
+    // Opening a tty raises DTR and RTS, which can key an RS-485 driver or reset a board: the probe
+    // must not open the port at all.
+    AddTty("ttyUSB0", Node::Openable);
+    AddTty("ttyUSB1", Node::Missing);
+    AddTty("ttyUSB2", Node::Unopenable);
+    std::string dev = (WorkDir() / "dev").string();
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dev.c_str(), IN_OPEN), 0);
+    OpenWindow();
+    EXPECT_EQ(ComboEntries(W(IDC_SERIAL_PORT)),
+              (std::vector<std::string>{"COM1 (" + dev + "/ttyUSB0) ", "COM2 (" + dev + "/ttyUSB1)  not install",
+                                        "COM3 (" + dev + "/ttyUSB2)  not available"}));
+    EXPECT_EQ(std::string(ProbeSerialPort(dev + "/ttyUSB0")), " ");
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "a port node was opened";
+    close(watch);
 }
 
 TEST(SerialPortText, PortNumbersFollowTheComNameRule)
