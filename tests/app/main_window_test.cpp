@@ -736,6 +736,30 @@ TEST_F(CaptureTest, TwoStartsInOneSecondShareTheFolder)
     EXPECT_EQ(count(index, "Notes File</A>"), 1u);
 }
 
+TEST_F(CaptureTest, ARejectedRunFileThatCannotBeRemovedStillEndsTheRun)
+{
+    WriteAll(WorkDir() / "notes.log", "This is a shopping list, not a capture.\n");
+    SetWallClockHook(FixedNow);
+    char stamp[24];
+    FormatTimestamp(stamp, 1);
+    // A folder that is not empty stands where index.html goes, so its removal fails.
+    fs::path folder = WorkDir() / (std::string("noname") + stamp);
+    fs::create_directories(folder / "index.html");
+    WriteAll(folder / "index.html" / "keep.txt", "in the way");
+    RunLogCapture(WorkDir() / "notes.log");
+    SetWallClockHook(nullptr);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind((folder / "index.html").string() + " could not be removed", 0), 0u) << boxes[0].text;
+    EXPECT_EQ(Text(IDC_STATUS), "This file may not a BACnet data log file. Please check the file......");
+    // The common end of Stop ran all the same: the run timer cannot call Stop again.
+    EXPECT_FALSE(dlg->HasTimer(RUN_TIMER_ID));
+    EXPECT_FALSE(Shown(IDC_STOP));
+    EXPECT_TRUE(Enabled(IDC_START));
+    EXPECT_EQ(g_pDevices, nullptr);
+    EXPECT_FALSE(fs::exists(folder / "Raw_mstp_frames.html"));
+    EXPECT_TRUE(fs::exists(folder / "index.html" / "keep.txt"));
+}
+
 TEST_F(CaptureTest, LogFileGoneAfterBrowseStartsNoCapture)
 {
     OpenWindow();
