@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -81,8 +82,9 @@ int SerialPortNumberFromText(const char* text)
         s.pop_back();
     if (s.compare(0, 5, "/dev/") == 0)
         return AddSerialPortPath(s);
-    // "COM" and one or two digits, then the end or a blank (before the device path or a mark).
-    if (s.size() < 4 || s.compare(0, 3, "COM") != 0 || !isdigit(static_cast<unsigned char>(s[3])))
+    // "COM" (in any letter case, as device names go) and one or two digits, then the end or a blank
+    // (before the device path or a mark).
+    if (s.size() < 4 || strncasecmp(s.c_str(), "COM", 3) != 0 || !isdigit(static_cast<unsigned char>(s[3])))
         return 0;
     size_t end = 3;
     while (end < s.size() && isdigit(static_cast<unsigned char>(s[end])))

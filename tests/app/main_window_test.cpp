@@ -226,6 +226,7 @@ TEST(SerialPortText, PortNumbersFollowTheComNameRule)
         {"COM3 (/dev/ttyUSB0) ", 3}, {"COM12 (/dev/ttyS11) ", 12}, {"COM7", 7},
         {"COM3  not install", 3},    {"", 0},                        {"COM", 0},
         {"COMX", 0},                 {"COM123 ", 0},                 {"ttyUSB0", 0},
+        {"com3", 3},                 {"Com12 ", 12},
     };
     for (const Case& c : cases)
         EXPECT_EQ(SerialPortNumberFromText(c.text), c.port) << c.text;
