@@ -154,7 +154,8 @@ void StateIdle(CMstpStack& s)
         s.m_nMasterState = MASTER_STATE_ANSWER_DATA_REQUEST;
         return;
     }
-    // Any other valid frame (a reply to a poll, a postponed reply, a broadcast poll) stays flagged.
+    // Any other valid frame (a late reply to a poll, a postponed reply, a broadcast poll) is
+    // dropped by MasterNodeFSM at the end of this step.
 }
 
 void StateUseToken(CMstpStack& s)
@@ -443,4 +444,9 @@ void CMstpStack::MasterNodeFSM()
     default:
         break; // an unknown state does nothing
     }
+    // A valid frame that no row of this state took is consumed now, in the step it ended in, and
+    // the state stays as it is. Left flagged, it would be judged at a later step against fields
+    // that the next header is already overwriting: a late reply to a poll followed by a token
+    // between two other stations would read as a token for this station.
+    ReceivedValidFrame = FALSE;
 }

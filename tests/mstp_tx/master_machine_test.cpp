@@ -69,11 +69,20 @@ protected:
         SteppedClock::Uninstall();
     }
 
-    void ConnectStack(int listenOnly)
+    void ConnectStack(int listenOnly, BYTE station = kTS)
     {
         S.m_cSource = SOURCE_SERIAL_PORT;
-        ASSERT_EQ(S.Connect(&RecordIndication, line.Port(), 38400, kTS, 1, listenOnly), 1);
+        ASSERT_EQ(S.Connect(&RecordIndication, line.Port(), 38400, station, 1, listenOnly), 1);
         ASSERT_TRUE(SteppedClock::Startup());
+    }
+
+    // Ends the worker of SetUp and connects again, here as another station.
+    void Reconnect(int listenOnly, BYTE station = kTS)
+    {
+        SteppedClock::RunFree();
+        S.WaitForWorker();
+        SteppedClock::Install();
+        ConnectStack(listenOnly, station);
     }
 
     // A two-station ring with `next`, as after this station found it by a poll.
@@ -223,11 +232,13 @@ TEST_F(MasterMachineTest, FramesReceivedInIdle)
          0, false, none, postponed, "MSTP.ReceivedDataNeedingReply"},
         {"test request", Frame(mstpgen::TestRequest, kTS, 5), MASTER_STATE_ANSWER_DATA_REQUEST, 0, false, none,
          postponed, "MSTP.ReceivedDataNeedingReply"},
-        {"reply postponed", Frame(mstpgen::ReplyPostponed, kTS, 5), MASTER_STATE_IDLE, 1, false, none, none, nullptr},
-        {"reply to poll for master", Frame(mstpgen::ReplyToPollForMaster, kTS, 5), MASTER_STATE_IDLE, 1, false, none,
+        // No row takes these: they are consumed in the step they ended in, the state unchanged.
+        {"reply postponed", Frame(mstpgen::ReplyPostponed, kTS, 5), MASTER_STATE_IDLE, 0, false, none, none, nullptr},
+        {"reply to poll for master", Frame(mstpgen::ReplyToPollForMaster, kTS, 5), MASTER_STATE_IDLE, 0, false, none,
          none, nullptr},
-        {"broadcast poll for master", Frame(mstpgen::PollForMaster, 255, 5), MASTER_STATE_IDLE, 1, false, none, none,
+        {"broadcast poll for master", Frame(mstpgen::PollForMaster, 255, 5), MASTER_STATE_IDLE, 0, false, none, none,
          nullptr},
+        {"reserved type", Frame(0x20, kTS, 5), MASTER_STATE_IDLE, 0, false, none, none, nullptr},
         {"token between other stations", Frame(mstpgen::Token, 30, 5), MASTER_STATE_IDLE, 0, false, none, none,
          nullptr},
     };
@@ -294,6 +305,59 @@ TEST_F(MasterMachineTest, TokenReceivedIsPassedOnAndSeenInUse)
     ExpectState(MASTER_STATE_IDLE);
     EXPECT_EQ(S.ReceivedValidFrame, 0);
     ExpectNothingSent();
+}
+
+// A frame for this station that no row takes, then a frame between two other stations. The
+// second header overwrites the first frame's fields one octet at a time, so whatever is left of
+// the first frame must be gone before it starts: a token or data would otherwise be taken as
+// meant for this station.
+TEST_F(MasterMachineTest, AFrameNoRowTakesIsNotJudgedAgainstTheNextHeader)
+{
+    constexpr BYTE kStation = 10;
+    Reconnect(0, kStation);
+    const Octets data = {0x01, 0x00, 0x10, 0x08};
+    struct Case {
+        const char* name;
+        Octets first;
+        Octets second;
+    } cases[] = {
+        {"late reply to a poll, then a token for 20", Frame(mstpgen::ReplyToPollForMaster, kStation, 3),
+         Frame(mstpgen::Token, 20, 3)},
+        {"reply postponed, then data for 20", Frame(mstpgen::ReplyPostponed, kStation, 3),
+         Frame(mstpgen::DataNotExpectingReply, 20, 3, data)},
+        {"reply postponed, then a test response for 20", Frame(mstpgen::ReplyPostponed, kStation, 3),
+         Frame(mstpgen::TestResponse, 20, 3)},
+        {"broadcast poll, then a token for 20", Frame(mstpgen::PollForMaster, 255, 3),
+         Frame(mstpgen::Token, 20, 3)},
+        {"late reply to a poll, then a poll of 20", Frame(mstpgen::ReplyToPollForMaster, kStation, 3),
+         Frame(mstpgen::PollForMaster, 20, 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        S.m_nMasterState = MASTER_STATE_IDLE;
+        std::filesystem::remove(dir.Path() / "Debuglog.txt");
+        Feed(c.first);
+        EXPECT_EQ(S.ReceivedValidFrame, 0) << "consumed in the step it ended in";
+        Feed(c.second);
+        Turns(5); // a station that took the token would have polled by now
+        ExpectState(MASTER_STATE_IDLE);
+        ExpectNothingSent();
+        EXPECT_TRUE(TakeIndications().empty());
+        EXPECT_FALSE(Logged("MSTP.ReceivedToken")) << dir.DebugLogText();
+        EXPECT_FALSE(Logged("MSTP.ReceivedPFM")) << dir.DebugLogText();
+    }
+
+    // Frames that are meant for this station are still taken right after such a frame.
+    Feed(Frame(mstpgen::ReplyPostponed, kStation, 3));
+    Feed(Frame(mstpgen::DataNotExpectingReply, kStation, 3, data));
+    std::vector<Indication> got = TakeIndications();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].source, 3);
+    EXPECT_EQ(Hex(got[0].data), Hex(data));
+    Feed(Frame(mstpgen::ReplyToPollForMaster, kStation, 3));
+    Feed(Frame(mstpgen::Token, kStation, 3));
+    ExpectState(MASTER_STATE_USE_TOKEN);
+    EXPECT_TRUE(Logged("MSTP.ReceivedToken <== 03"));
 }
 
 class MaintenancePollTest : public MasterMachineTest {
@@ -657,10 +721,7 @@ TEST_F(MasterMachineTest, FramesChosenWithoutTheQueue)
 
 TEST_F(MasterMachineTest, ListenOnlyNeverRunsTheMachine)
 {
-    SteppedClock::RunFree();
-    S.WaitForWorker();
-    SteppedClock::Install();
-    ConnectStack(1);
+    Reconnect(1);
     Turns(100, 10); // a silent second
     Feed(Frame(mstpgen::PollForMaster, kTS, 5));
     Feed(Frame(mstpgen::Token, kTS, 5));
