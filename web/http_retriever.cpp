@@ -1,5 +1,6 @@
 #include "web/http_retriever.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -12,6 +13,9 @@ const char kUserAgent[] = "Tarn Software HTTP Retriever 1.0";
 const char kContentType[] = "Content-Type: application/x-www-form-urlencoded";
 const size_t kReadChunk = 8191;
 const long kDefaultTimeoutSeconds = 60;
+// Far above any reply of the site's scripts: a body that grows past this is not a reply but a
+// server gone wrong, and collecting it would only eat memory.
+const size_t kMaxBodyOctets = 1024 * 1024;
 
 std::atomic<long> g_connectTimeout{kDefaultTimeoutSeconds};
 std::atomic<long> g_receiveTimeout{kDefaultTimeoutSeconds};
@@ -86,10 +90,14 @@ CHttpRetriever::CHttpRetriever()
     curl_easy_setopt(m_hSession, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(m_hSession, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_hSession, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // No request may wait for ever: connecting, and a receive that stalls, both give up.
-    curl_easy_setopt(m_hSession, CURLOPT_CONNECTTIMEOUT, g_connectTimeout.load());
+    // No request may wait for ever: connecting, and a receive that stalls, both give up; and a
+    // server that keeps trickling cannot stretch the whole exchange past the two together.
+    const long connectSeconds = g_connectTimeout.load();
+    const long receiveSeconds = g_receiveTimeout.load();
+    curl_easy_setopt(m_hSession, CURLOPT_CONNECTTIMEOUT, connectSeconds);
     curl_easy_setopt(m_hSession, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(m_hSession, CURLOPT_LOW_SPEED_TIME, g_receiveTimeout.load());
+    curl_easy_setopt(m_hSession, CURLOPT_LOW_SPEED_TIME, receiveSeconds);
+    curl_easy_setopt(m_hSession, CURLOPT_TIMEOUT, connectSeconds + receiveSeconds);
 }
 
 CHttpRetriever::~CHttpRetriever()
@@ -122,8 +130,15 @@ void CHttpRetriever::CloseConnect()
 size_t CHttpRetriever::OnBody(char* data, size_t size, size_t count, void* user)
 {
     auto* exchange = static_cast<Exchange*>(user);
-    exchange->body.append(data, size * count);
-    return size * count;
+    const size_t n = size * count;
+    if (n > kMaxBodyOctets - exchange->body.size()) {
+        // Returning short ends the transfer; what came so far is let go at once.
+        exchange->tooLarge = true;
+        std::string().swap(exchange->body);
+        return 0;
+    }
+    exchange->body.append(data, n);
+    return n;
 }
 
 size_t CHttpRetriever::OnHeader(char* data, size_t size, size_t count, void* user)
@@ -150,9 +165,11 @@ bool CHttpRetriever::Perform(CURL* request, DWORD* error)
     long status = 0;
     curl_easy_getinfo(request, CURLINFO_RESPONSE_CODE, &status);
     // Once a response head has come back the exchange counts as made; a body cut short later
-    // gives the text received so far.
-    m_exchange.responded = status != 0;
-    if (!m_exchange.responded)
+    // gives the text received so far. A body too large to be a reply fails like a lost connection.
+    m_exchange.responded = status != 0 && !m_exchange.tooLarge;
+    if (m_exchange.tooLarge)
+        *error = static_cast<DWORD>(CURLE_FILESIZE_EXCEEDED);
+    else if (!m_exchange.responded)
         *error = ErrorCode(rc);
     return m_exchange.responded;
 }
@@ -239,24 +256,31 @@ const char* CHttpRetriever::Retrieve(const char* url, bool post, const char* dat
         return nullptr;
 
     std::free(m_pszBody);
-    m_pszBody = static_cast<char*>(std::calloc(kReadChunk + 2, 1));
+    size_t capacity = kReadChunk + 2;
+    m_pszBody = static_cast<char*>(std::calloc(capacity, 1));
     if (!m_pszBody)
         return nullptr;
-    size_t total = 0;
-    char chunk[kReadChunk + 1];
+    // Each chunk is appended where the text ends, and the buffer grows by doubling: the body is
+    // collected in time linear in its length.
+    size_t textLength = 0;
+    char chunk[kReadChunk];
     for (;;) {
         size_t count = 0;
         if (!ReadFile(chunk, kReadChunk, &count) || count == 0)
             break;
         // Text semantics: a NUL inside a chunk ends what that chunk contributes.
-        chunk[count] = '\0';
-        total += count;
-        m_pszBody[total] = '\0';
-        std::strcat(m_pszBody, chunk);
-        char* grown = static_cast<char*>(std::realloc(m_pszBody, total + kReadChunk + 1));
-        if (!grown)
-            break;
-        m_pszBody = grown;
+        const size_t text = strnlen(chunk, count);
+        if (textLength + text + 1 > capacity) {
+            const size_t wanted = std::max(capacity * 2, textLength + text + 1);
+            char* grown = static_cast<char*>(std::realloc(m_pszBody, wanted));
+            if (!grown)
+                break;
+            m_pszBody = grown;
+            capacity = wanted;
+        }
+        std::memcpy(m_pszBody + textLength, chunk, text);
+        textLength += text;
+        m_pszBody[textLength] = '\0';
     }
     return m_pszBody;
 }

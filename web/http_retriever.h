@@ -22,7 +22,8 @@ public:
     // response head came back.
     bool Post(const char* url, const char* data, int length = -1);
     // The whole body text (it ends at a NUL inside any 8191-octet chunk), or null on a transport
-    // failure. The HTTP status is not looked at. Valid until the next Retrieve or destruction.
+    // failure, which a body above 1 MiB counts as. The HTTP status is not looked at. Valid until
+    // the next Retrieve or destruction.
     const char* Retrieve(const char* url, bool post, const char* data = nullptr, int length = -1);
     // GET of url; the raw header block: each line ends with a NUL, one more NUL ends the block.
     const char* GetHeaders(const char* url);
@@ -35,7 +36,8 @@ public:
     DWORD GetLastErrorCode() const { return m_dwLastError; }
 
     // Time-outs for connecting and for a receive that stalls; the defaults are 60 seconds each.
-    // Tests shorten them; seconds of 0 or less restore the defaults.
+    // A whole exchange is given the two together at most. Tests shorten them; seconds of 0 or
+    // less restore the defaults.
     static void SetTimeouts(long connectSeconds, long receiveSeconds);
 
 private:
@@ -45,6 +47,7 @@ private:
         size_t readPos = 0;
         std::vector<std::string> headerLines;
         bool responded = false;
+        bool tooLarge = false; // the body grew past what a reply can be
     };
 
     bool Perform(CURL* request, DWORD* error);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -132,6 +133,70 @@ TEST_F(HttpRetrieverTest, ServerThatNeverAnswersTimesOut)
     }
     CHttpRetriever::SetTimeouts(0, 0);
     EXPECT_EQ(nullptr, text);
+}
+
+TEST_F(HttpRetrieverTest, BodyAbove1MiBIsATransportFailure)
+{
+    // Made of a verdict word, so a body cut off at the limit could pass for a reply.
+    const std::string piece = "PASS";
+    std::string mebibyte;
+    while (mebibyte.size() < (1u << 20))
+        mebibyte += piece;
+    struct Case {
+        const char* name;
+        long long octets; // -1: without end and without a length in the head
+        bool whole;
+    } cases[] = {
+        {"exactly 1 MiB", 1 << 20, true},
+        {"one octet more", (1 << 20) + 1, false},
+        {"64 MiB", 64ll << 20, false},
+        {"without end", -1, false},
+    };
+    CHttpRetriever http;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        s_server->Stream("/big", c.octets, 0, piece);
+        for (bool post : {true, false}) {
+            SCOPED_TRACE(post ? "POST" : "GET");
+            const char* text = http.Retrieve(Url("/big").c_str(), post, "a=1", -1);
+            if (c.whole) {
+                ASSERT_NE(nullptr, text);
+                EXPECT_EQ(mebibyte.size(), std::strlen(text));
+                EXPECT_TRUE(text == mebibyte);
+            } else {
+                EXPECT_EQ(nullptr, text);
+                EXPECT_NE(0u, http.GetLastErrorCode());
+            }
+        }
+    }
+    // The object stays usable after the refused body.
+    s_server->Reply("/big", 200, "small");
+    EXPECT_STREQ("small", http.Retrieve(Url("/big").c_str(), true, "", -1));
+}
+
+TEST_F(HttpRetrieverTest, TrickleCannotStretchARequestPastBothTimeOutsTogether)
+{
+    // One octet every 50 ms never looks like a stalled receive; the server would go on for a
+    // minute.
+    s_server->Stream("/trickle", -1, 50, "P");
+    CHttpRetriever::SetTimeouts(1, 1);
+    const auto start = std::chrono::steady_clock::now();
+    const char* text = nullptr;
+    std::string got;
+    {
+        CHttpRetriever http;
+        text = http.Retrieve(Url("/trickle").c_str(), true, "a=1", -1);
+        if (text)
+            got = text;
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    CHttpRetriever::SetTimeouts(0, 0);
+    // Two seconds are allowed; the margin is for a loaded machine, not a measure.
+    EXPECT_LT(elapsed, std::chrono::seconds(30));
+    // Cut short after the head came back, the body is what had come, as after any failed read.
+    ASSERT_NE(nullptr, text);
+    EXPECT_FALSE(got.empty());
+    EXPECT_EQ(std::string(got.size(), 'P'), got);
 }
 
 TEST_F(HttpRetrieverTest, HeadersAndStatusCode)

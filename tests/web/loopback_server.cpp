@@ -115,6 +115,12 @@ void LoopbackServer::Hang(const std::string& path)
     Command("HANG " + path);
 }
 
+void LoopbackServer::Stream(const std::string& path, long long octets, int msPerPiece, const std::string& piece)
+{
+    Command("STREAM " + path + " " + (octets < 0 ? std::string("-") : std::to_string(octets)) + " " +
+            std::to_string(msPerPiece) + " " + Hex(piece));
+}
+
 void LoopbackServer::Hold(const std::string& path)
 {
     Command("HOLD " + path);

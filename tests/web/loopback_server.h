@@ -26,6 +26,10 @@ public:
     std::string Host() const;
     void Reply(const std::string& path, int status, const std::string& body);
     void Hang(const std::string& path);
+    // Requests to path get 200 and a body of piece repeated: octets long (announced in the head),
+    // or without end for a negative count. With msPerPiece above 0 one piece is written every so
+    // many milliseconds, else as fast as the client reads. A Reply to the path ends this.
+    void Stream(const std::string& path, long long octets, int msPerPiece, const std::string& piece);
     // Requests to path wait, once they have arrived, until Release(path); so a test decides when a
     // reply may come instead of guessing how long an exchange takes.
     void Hold(const std::string& path);

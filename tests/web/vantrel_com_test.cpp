@@ -242,6 +242,48 @@ TEST_F(VantrelComTest, ClosedPortGivesEachRequestItsFailure)
     EXPECT_EQ(0, com.ReportUsage("n", "v", {}));
 }
 
+TEST_F(VantrelComTest, OversizedReplyFailsAsAConnectionThatFails)
+{
+    struct Outcome {
+        int check, feedback, usage;
+        std::vector<std::string> log;
+        bool operator==(const Outcome&) const = default;
+    };
+    auto run = [] {
+        size_t before = DebugLogEntries().size();
+        CVantrelCom com;
+        Outcome o;
+        o.check = com.CheckVersion("n", "v", "");
+        o.feedback = com.SendFeedback("n", "v", "m", "");
+        o.usage = com.ReportUsage("n", "v", {});
+        std::vector<std::string> log = DebugLogEntries();
+        o.log.assign(log.begin() + static_cast<long>(before), log.end());
+        EXPECT_TRUE(Reply().IsEmpty());
+        return o;
+    };
+
+    Outcome refused;
+    {
+        ClosedLoopbackPort closed;
+        SetVantrelWebHost(closed.Host().c_str());
+        refused = run();
+    }
+    // Every reply is made of the words of its verdict, yet none is a reply.
+    SetVantrelWebHost(s_server->Host().c_str());
+    s_server->Stream(kCheckPath, -1, 0, "PASS UPDATE ");
+    s_server->Stream(kFeedbackPath, (1 << 20) + 1, 0, "PASS ");
+    s_server->Stream(kUsagePath, 8 << 20, 0, "STATE: PASS ");
+    Outcome oversized = run();
+    EXPECT_EQ(3u, s_server->TakeRequests().size());
+    EXPECT_EQ(-1, oversized.check);
+    EXPECT_EQ(-1, oversized.feedback);
+    EXPECT_EQ(0, oversized.usage);
+    EXPECT_TRUE(oversized == refused);
+    EXPECT_EQ(refused.log, oversized.log);
+    for (const char* path : {kCheckPath, kFeedbackPath, kUsagePath})
+        s_server->Reply(path, 404, "<html><body>Not Found</body></html>");
+}
+
 TEST_F(VantrelComTest, WorkerThatCannotStartLeavesTheFlagClear)
 {
     s_server->Reply(kUsagePath, 200, "STATE: PASS");
