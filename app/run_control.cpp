@@ -304,7 +304,7 @@ void CQuorixDlg::OnStop()
 
     if (state == LOG_READ_NOT_LOG_FILE) {
         m_strStatus = "This file may not a BACnet data log file. Please check the file......";
-        // Raw_mstp_frames.txt is kept: say if it lacks lines. The other files go.
+        // Raw_mstp_frames.txt stays, so a line it lacks is told; the pages noted go with the run.
         m_strStatus += RawLogLossLine();
         TakeUnwrittenReportFiles();
         UpdateData(FALSE);
