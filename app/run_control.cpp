@@ -1,6 +1,7 @@
 // Capture run control: Start, the run timer and Stop, the report folder and its closing files.
 #include "app/run_control.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "platform/current_dir.h"
 #include "reports/capture_clock.h"
 #include "reports/frame_monitor.h"
+#include "reports/report_files.h"
 #include "reports/report_writers.h"
 #include "reports/statistics.h"
 
@@ -58,9 +60,11 @@ void RemoveRunFile(CWnd* owner, const std::string& path)
     }
 }
 
-// The report files of a finished capture that are not in the folder.
-std::vector<std::string> MissingReportFiles()
+// The report files of a finished capture that are not in the folder, or that their writers could
+// not write whole (noted as they were written), in the order of the folder's files.
+std::vector<std::string> UnwrittenReportFiles()
 {
+    std::vector<std::string> noted = TakeUnwrittenReportFiles();
     std::vector<std::string> expected = {"index.html",
                                          RAW_LOG_TEXT_FILE,
                                          RAW_LOG_HTML_FILE,
@@ -81,11 +85,20 @@ std::vector<std::string> MissingReportFiles()
         expected.push_back(std::string(base) + ".txt");
         expected.push_back(std::string(base) + ".html");
     }
-    std::vector<std::string> missing;
+    std::vector<std::string> unwritten;
     for (const std::string& name : expected)
-        if (!FileExists(FolderFile(name.c_str())))
-            missing.push_back(name);
-    return missing;
+        if (!FileExists(FolderFile(name.c_str())) || std::find(noted.begin(), noted.end(), name) != noted.end())
+            unwritten.push_back(name);
+    return unwritten;
+}
+
+// The line of Stop's status for frame lines that did not reach the raw frame log; empty when none.
+CString RawLogLossLine()
+{
+    CString line;
+    if (const int lost = RawLogFramesLost(); lost > 0)
+        line.Format("\r\n%d frames could not be written to the raw frame log.", lost);
+    return line;
 }
 
 }  // namespace
@@ -291,6 +304,9 @@ void CQuorixDlg::OnStop()
 
     if (state == LOG_READ_NOT_LOG_FILE) {
         m_strStatus = "This file may not a BACnet data log file. Please check the file......";
+        // Raw_mstp_frames.txt stays, so a line it lacks is told; the pages noted go with the run.
+        m_strStatus += RawLogLossLine();
+        TakeUnwrittenReportFiles();
         UpdateData(FALSE);
         GetDlgItem(IDC_REPORT_FILE)->EnableWindow(FALSE);
         if (!g_strReportPath.empty()) {
@@ -322,16 +338,17 @@ void CQuorixDlg::OnStop()
         if (!g_strReportPath.empty()) {
             FinishIndexPage();
             WriteRawLogStop();
-            std::vector<std::string> missing = MissingReportFiles();
+            std::vector<std::string> unwritten = UnwrittenReportFiles();
             if (!g_pDevices)
                 m_strStatus += "\r\nNo reports were written: the statistics tables could not be allocated.";
-            else if (!missing.empty()) {
+            else if (!unwritten.empty()) {
                 m_strStatus += "\r\nThese report files could not be written:";
-                for (const std::string& name : missing) {
+                for (const std::string& name : unwritten) {
                     m_strStatus += " ";
                     m_strStatus += name.c_str();
                 }
             }
+            m_strStatus += RawLogLossLine();
         }
         UpdateData(FALSE);
     }

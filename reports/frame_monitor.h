@@ -20,6 +20,10 @@ BYTE FrameTypeOctet(const BYTE* pFrame, unsigned int nLength);
 
 void OnMonitoredFrame(BYTE* pFrame, unsigned int nLength, BYTE source, BYTE destination, int valid, int errorKind);
 
+// Frames of the current capture whose line is missing or incomplete in Raw_mstp_frames.txt: its
+// file did not open, or a write or the close failed. Read once the worker has been joined.
+int RawLogFramesLost();
+
 // The data-indication callback the stack requires; a passive monitor has nothing to do with it.
 void OnDataIndication(BYTE* pData, unsigned short nLength, BYTE source);
 
@@ -27,6 +31,7 @@ void OnDataIndication(BYTE* pData, unsigned short nLength, BYTE source);
 // Start: the page head, title and the opened contents block of Raw_mstp_frames.html.
 // Stop: the closing rule and text footer of Raw_mstp_frames.txt, then the end of the contents,
 // the container and the page foot of Raw_mstp_frames.html. Each returns false when a file it
-// had to write could not be opened.
+// had to write could not be opened, or a write or the close failed. A file whose piece failed is
+// noted as not written (report_files.h); so is, at Stop, a log that missed frame lines.
 bool WriteRawLogStart();
 bool WriteRawLogStop();

@@ -20,7 +20,7 @@ void WriteIndexPage()
                     "File</A><br>");
     std::fprintf(f, "<IMG SRC=\"link_icon.gif\"><A HREF=\"MAC_add_report.html\">MAC address Report File</A><br>");
     std::fprintf(f, "Device Operate Report Files<br>");
-    std::fclose(f);
+    CloseReportFile(f, "index.html");
 }
 
 void FinishIndexPage()
@@ -31,5 +31,5 @@ void FinishIndexPage()
     std::fprintf(f, "<IMG SRC=\"link_icon.gif\"><A HREF=\"Notes_report.html\">Notes File</A><br>");
     WriteHtmlContentsEnd(f);
     WriteHtmlFoot(f);
-    std::fclose(f);
+    CloseReportFile(f, "index.html");
 }

@@ -162,7 +162,7 @@ void AppendIndexLink(const char* htmlName)
     if (!index)
         return;
     std::fprintf(index, "    <IMG SRC=\"link_icon.gif\"><A HREF=\"%s\">%s</A><br>", htmlName, htmlName);
-    std::fclose(index);
+    CloseReportFile(index, "index.html");
 }
 
 } // namespace
@@ -187,6 +187,9 @@ void WriteOperationalReports()
         AppendIndexLink(htmlName);
         if (!text || !html) {
             PrintNotCreated(!text ? textPath : htmlPath);
+            // The one that did open is left empty.
+            NoteUnwrittenReportFile(textName);
+            NoteUnwrittenReportFile(htmlName);
             if (text)
                 std::fclose(text);
             if (html)
@@ -211,7 +214,7 @@ void WriteOperationalReports()
         WriteHtmlContentsEnd(html);
         WriteHtmlFoot(html);
 
-        std::fclose(text);
-        std::fclose(html);
+        CloseReportFile(text, textName);
+        CloseReportFile(html, htmlName);
     }
 }

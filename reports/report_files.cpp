@@ -1,6 +1,8 @@
 #include "reports/report_files.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <utility>
 
 #include "reports/page_template.h"
 #include "reports/statistics.h"
@@ -17,8 +19,10 @@ FILE* OpenReportFile(const char* fileName, const char* mode)
         return nullptr;
     std::string path = ReportFilePath(fileName);
     FILE* f = std::fopen(path.c_str(), mode);
-    if (!f)
+    if (!f) {
         PrintNotCreated(path);
+        NoteUnwrittenReportFile(fileName);
+    }
     return f;
 }
 
@@ -27,6 +31,32 @@ void PrintNotCreated(const std::string& path)
     std::printf("FYI: File: %s could not be created\n", path.c_str());
 }
 
+bool CloseReportFile(FILE* f, const char* fileName)
+{
+    const bool writesFailed = std::ferror(f) != 0;
+    const bool closeFailed = std::fclose(f) != 0;
+    if (writesFailed || closeFailed) {
+        NoteUnwrittenReportFile(fileName);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+std::vector<std::string> g_unwrittenReportFiles;
+} // namespace
+
+void NoteUnwrittenReportFile(const std::string& fileName)
+{
+    if (std::find(g_unwrittenReportFiles.begin(), g_unwrittenReportFiles.end(), fileName) ==
+        g_unwrittenReportFiles.end())
+        g_unwrittenReportFiles.push_back(fileName);
+}
+
+std::vector<std::string> TakeUnwrittenReportFiles()
+{
+    return std::exchange(g_unwrittenReportFiles, {});
+}
 
 void WriteTextTitle(FILE* f, const char* title)
 {

@@ -15,8 +15,11 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sched.h>
 #include <spawn.h>
 #include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -58,33 +61,43 @@ protected:
         fs::remove_all(work_, ec);
     }
 
+    // The command line and environment of e2e_capture with these arguments in that working folder.
+    struct Command {
+        std::vector<std::string> args;
+        std::vector<std::string> env;
+        std::vector<char*> argv;
+        std::vector<char*> envp;
+
+        Command(const std::vector<std::string>& arguments, const fs::path& workdir)
+        {
+            args = {E2E_CAPTURE_PATH};
+            args.insert(args.end(), arguments.begin(), arguments.end());
+            args.insert(args.end(), {"--workdir", workdir.string(), "--frozen-clock"});
+            // Local time is UTC for the child, so the frozen clock names the folder the same everywhere.
+            for (char** e = environ; *e; ++e)
+                if (std::strncmp(*e, "TZ=", 3) != 0)
+                    env.push_back(*e);
+            env.push_back("TZ=UTC");
+            for (std::string& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            for (std::string& e : env)
+                envp.push_back(e.data());
+            envp.push_back(nullptr);
+        }
+    };
+
     // Runs e2e_capture with these arguments; returns its exit code, its output in output_.
     int Run(const std::vector<std::string>& args)
     {
-        std::vector<std::string> all = {E2E_CAPTURE_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        all.insert(all.end(), {"--workdir", work_.string(), "--frozen-clock"});
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
+        Command command(args, work_);
         fs::path out = work_ / "e2e_output.txt";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        // Local time is UTC for the child, so the frozen clock names the folder the same everywhere.
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "TZ=", 3) != 0)
-                env.push_back(*e);
-        env.push_back("TZ=UTC");
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
         pid_t pid = 0;
-        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        int rc = posix_spawn(&pid, command.argv[0], &actions, nullptr, command.argv.data(), command.envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0)
             return -1;
@@ -93,6 +106,133 @@ protected:
         output_ = ReadAll(out);
         fs::remove(out);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Runs e2e_capture as on a disk where no file can grow beyond fileSizeLimit octets (a write
+    // across the limit stops short, later ones fail). The output comes through a pipe, which the
+    // limit does not touch.
+    int RunWithFileSizeLimit(const std::vector<std::string>& args, rlim_t fileSizeLimit)
+    {
+        Command command(args, work_);
+        int out[2];
+        if (pipe(out) != 0)
+            return -1;
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            close(out[0]);
+            close(out[1]);
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigaction(SIGXFSZ, &ignore, nullptr);  // the write fails instead of ending the process
+            struct rlimit limit = {fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            execve(command.argv[0], command.argv.data(), command.envp.data());
+            _exit(127);
+        }
+        close(out[1]);
+        output_.clear();
+        char buffer[4096];
+        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) != 0;) {
+            if (n > 0)
+                output_.append(buffer, static_cast<size_t>(n));
+            else if (errno != EINTR)
+                break;
+        }
+        close(out[0]);
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid)
+            return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    static constexpr int kCannotMount = 77;
+
+    // Runs e2e_capture in a working folder that is a tmpfs of the given size, mounted in a mount
+    // namespace of a child process alone (it goes with the child). filler octets are written into the
+    // file system before the capture. The report folder is then copied to copied_. Returns
+    // kCannotMount where this system does not let the test mount a file system.
+    int RunOnSmallFileSystem(const std::vector<std::string>& args, const std::string& size, size_t filler)
+    {
+        const fs::path disk = work_ / "disk";
+        copied_ = work_ / "copied";
+        fs::create_directories(disk);
+        fs::create_directories(copied_);
+        Command command(args, disk);
+        const fs::path out = work_ / "e2e_output.txt";
+        std::vector<fs::path> assets;
+        for (const auto& e : fs::directory_iterator(work_))
+            if (e.is_regular_file() && e.path().extension() != ".log")
+                assets.push_back(e.path());
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (!MountPrivateTmpfs(disk, size))
+                _exit(kCannotMount);
+            std::error_code ec;
+            for (const fs::path& asset : assets)
+                fs::copy_file(asset, disk / asset.filename(), ec);
+            if (filler > 0) {
+                int fd = open((disk / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                std::vector<char> zeros(64 * 1024, 0);
+                for (size_t done = 0; fd >= 0 && done < filler;) {
+                    ssize_t n = write(fd, zeros.data(), std::min(zeros.size(), filler - done));
+                    if (n <= 0)
+                        break;
+                    done += static_cast<size_t>(n);
+                }
+                if (fd >= 0)
+                    close(fd);
+            }
+            pid_t capture = fork();
+            if (capture == 0) {
+                int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                dup2(fd, 1);
+                dup2(fd, 2);
+                execve(command.argv[0], command.argv.data(), command.envp.data());
+                _exit(127);
+            }
+            int status = 0;
+            waitpid(capture, &status, 0);
+            for (const auto& e : fs::directory_iterator(disk, ec))
+                if (e.is_directory())
+                    fs::copy(e.path(), copied_ / e.path().filename(), fs::copy_options::recursive, ec);
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 126);
+        }
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid)
+            return -1;
+        output_ = ReadAll(out);
+        fs::remove(out);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // In the calling (child) process: a mount namespace of its own, then a tmpfs on dir. As root
+    // directly; otherwise through a user namespace where the system allows one.
+    static bool MountPrivateTmpfs(const fs::path& dir, const std::string& size)
+    {
+        if (unshare(CLONE_NEWNS) != 0) {
+            const uid_t uid = getuid();
+            const gid_t gid = getgid();
+            if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+                return false;
+            auto put = [](const char* file, const std::string& text) {
+                int fd = open(file, O_WRONLY);
+                bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+                if (fd >= 0)
+                    close(fd);
+                return ok;
+            };
+            put("/proc/self/setgroups", "deny");
+            if (!put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+                !put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+                return false;
+        }
+        // Nothing mounted here may reach the rest of the system.
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return false;
+        const std::string options = "size=" + size;
+        return mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
     }
 
     fs::path WriteLog(const std::string& name, const std::string& text)
@@ -106,6 +246,7 @@ protected:
 
     fs::path work_;
     std::string output_;
+    fs::path copied_;
 };
 
 fs::path ExpectedDir()
@@ -221,6 +362,134 @@ TEST_F(E2eTest, TheShippedSampleAnalyses)
                                 "List of Missing Slave MAC addresses"})
         EXPECT_NE(mac.find(section), std::string::npos) << section;
     EXPECT_NE(mac.find("\tMAC = 22\n"), std::string::npos) << "the slave that never answers";
+}
+
+// ---- Full disks ----
+
+// The status text of a finished capture from its driver's output.
+std::string StatusOf(const std::string& output)
+{
+    size_t at = output.find("status ");
+    size_t end = output.find("\nfolder ", at);
+    return at == std::string::npos ? std::string() : output.substr(at + 7, end - at - 7);
+}
+
+// Whole frame lines of a raw frame log ("Frame 000012 ..." up to its line end).
+size_t WholeFrameLines(const std::string& raw)
+{
+    static const std::regex frameLine("^Frame [0-9]{6} .*");
+    size_t n = 0;
+    std::istringstream in(raw);
+    std::string line;
+    while (std::getline(in, line))
+        if (!in.eof() && std::regex_match(line, frameLine))
+            ++n;
+    return n;
+}
+
+// Undamaged traffic: every frame on the line is one frame delivered to the monitor.
+mstpgen::Traffic CleanTraffic(size_t octets)
+{
+    mstpgen::NetworkSpec network;
+    network.seed = 11;
+    return mstpgen::Generate(network, octets);
+}
+
+// The report files of a finished capture of the generated network, in the order Stop names them.
+const std::vector<std::string> kReportFiles = {
+    "index.html", "Raw_mstp_frames.txt", "Raw_mstp_frames.html", "MAC_add_report.txt", "MAC_add_report.html",
+    "Op_Report_MAC_1.txt", "Op_Report_MAC_1.html", "Op_Report_MAC_3.txt", "Op_Report_MAC_3.html",
+    "Op_Report_MAC_7.txt", "Op_Report_MAC_7.html", "Op_Report_MAC_20.txt", "Op_Report_MAC_20.html",
+    "Op_Report_MAC_21.txt", "Op_Report_MAC_21.html", "Notes_report.txt", "Notes_report.html",
+    "Who_talks_to_who_report.txt", "Who_talks_to_who_report.html", "Effective_max_master_report.txt",
+    "Effective_max_master_report.html"};
+
+std::string AllNamed()
+{
+    std::string line = "These report files could not be written:";
+    for (const std::string& name : kReportFiles)
+        line += " " + name;
+    return line;
+}
+
+// No file may grow beyond 64 KiB: the raw frame logs fill in the middle of the capture, the reports
+// fit. Stop names both logs and counts the frames whose line did not reach the text log whole.
+TEST_F(E2eTest, ADiskThatFillsMidCaptureIsNamedWithTheFramesLost)
+{
+    mstpgen::Traffic t = CleanTraffic(40000);
+    fs::path log = WriteLog("big.log", mstpgen::ToHexLog(t.octets));
+    const rlim_t limit = 64 * 1024;
+    EXPECT_EQ(RunWithFileSizeLimit({"--log", log.string(), "--project", "fills"}, limit), 1) << output_;
+    std::string raw = ReadAll(Folder("fills") / "Raw_mstp_frames.txt");
+    EXPECT_EQ(raw.size(), limit);
+    const size_t whole = WholeFrameLines(raw);
+    ASSERT_GT(whole, 0u);
+    ASSERT_LT(whole, t.frames);
+    EXPECT_EQ(StatusOf(output_), "Log file read completed......\nThe report file path is: " +
+                                     Folder("fills").string() +
+                                     "\nThese report files could not be written: Raw_mstp_frames.txt "
+                                     "Raw_mstp_frames.html\n" +
+                                     std::to_string(t.frames - whole) +
+                                     " frames could not be written to the raw frame log.")
+        << output_;
+    EXPECT_EQ(ReadAll(Folder("fills") / "Notes_report.txt").rfind("-----", 0), 0u) << "the reports fit";
+}
+
+// Nothing can be written from the start: every file is created empty, every one is named, and
+// every frame is lost.
+TEST_F(E2eTest, ADiskFullAtStartNamesEveryFileAndEveryFrame)
+{
+    mstpgen::Traffic t = CleanTraffic(2000);
+    fs::path log = WriteLog("small.log", mstpgen::ToHexLog(t.octets));
+    EXPECT_EQ(RunWithFileSizeLimit({"--log", log.string(), "--project", "full"}, 0), 1) << output_;
+    EXPECT_EQ(StatusOf(output_), "Log file read completed......\nThe report file path is: " +
+                                     Folder("full").string() + "\n" + AllNamed() + "\n" +
+                                     std::to_string(t.frames) + " frames could not be written to the raw frame log.")
+        << output_;
+    for (const std::string& name : kReportFiles)
+        EXPECT_EQ(fs::file_size(Folder("full") / name), 0u) << name;
+}
+
+// The same on a real file system that runs out of space: a tmpfs of 512 KiB that fills during the
+// capture, and one that is full before Start.
+TEST_F(E2eTest, ASmallFileSystemThatFillsMidCapture)
+{
+    mstpgen::Traffic t = CleanTraffic(100000);
+    fs::path log = WriteLog("big.log", mstpgen::ToHexLog(t.octets));
+    int rc = RunOnSmallFileSystem({"--log", log.string(), "--project", "fills"}, "512k", 0);
+    if (rc == kCannotMount)
+        GTEST_SKIP() << "this system does not let the test mount a file system";
+    EXPECT_EQ(rc, 1) << output_;
+    std::string raw = ReadAll(copied_ / ("fills" + std::string(kStamp)) / "Raw_mstp_frames.txt");
+    const size_t whole = WholeFrameLines(raw);
+    ASSERT_GT(whole, 0u);
+    ASSERT_LT(whole, t.frames);
+    const std::string status = StatusOf(output_);
+    const std::string folder = (work_ / "disk" / ("fills" + std::string(kStamp))).string();
+    EXPECT_EQ(status.rfind("Log file read completed......\nThe report file path is: " + folder +
+                               "\nThese report files could not be written: Raw_mstp_frames.txt Raw_mstp_frames.html "
+                               "MAC_add_report.txt",
+                           0),
+              0u)
+        << status;
+    EXPECT_TRUE(status.ends_with(" Effective_max_master_report.html\n" + std::to_string(t.frames - whole) +
+                                 " frames could not be written to the raw frame log."))
+        << status;
+}
+
+TEST_F(E2eTest, ASmallFileSystemFullAtStart)
+{
+    mstpgen::Traffic t = CleanTraffic(2000);
+    fs::path log = WriteLog("small.log", mstpgen::ToHexLog(t.octets));
+    int rc = RunOnSmallFileSystem({"--log", log.string(), "--project", "full"}, "256k", 1024 * 1024);
+    if (rc == kCannotMount)
+        GTEST_SKIP() << "this system does not let the test mount a file system";
+    EXPECT_EQ(rc, 1) << output_;
+    const std::string folder = (work_ / "disk" / ("full" + std::string(kStamp))).string();
+    EXPECT_EQ(StatusOf(output_), "Log file read completed......\nThe report file path is: " + folder + "\n" +
+                                     AllNamed() + "\n" + std::to_string(t.frames) +
+                                     " frames could not be written to the raw frame log.")
+        << output_;
 }
 
 TEST_F(E2eTest, SerialCaptureFromAPseudoTerminal)

@@ -992,6 +992,49 @@ TEST_F(SerialCaptureTest, ReportsThatCouldNotBeWrittenAreNamed)
     EXPECT_EQ(status.find("Who_talks_to_who"), std::string::npos) << "only the files that are missing";
 }
 
+// A capture whose raw frame logs and one report page stand on a full disk (they open, every write
+// fails): Stop names exactly those files and counts the frame lines that did not reach the log. A
+// run rejected as not a log file keeps its text log, so it too tells of the lines lost.
+TEST_F(CaptureTest, StopNamesWhatAFullDiskCutAndCountsTheLostFrames)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    mstpgen::Octets tokens;
+    for (int i = 0; i < 12; ++i)
+        mstpgen::Append(tokens, mstpgen::Frame(mstpgen::Token, i % 2 ? 1 : 3, i % 2 ? 3 : 1));
+    struct Case {
+        const char* project;
+        std::string log;
+        std::string status;  // after the folder's path, for a finished capture
+    } cases[] = {
+        {"full", mstpgen::ToHexLog(tokens),
+         "\nThese report files could not be written: Raw_mstp_frames.txt Raw_mstp_frames.html MAC_add_report.html"
+         "\n12 frames could not be written to the raw frame log."},
+        {"cut", mstpgen::ToHexLog(tokens) + "and then the cat walked over the keyboard\n", ""},
+    };
+    SetWallClockHook(FixedNow);
+    char stamp[24];
+    FormatTimestamp(stamp, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.project);
+        fs::path folder = WorkDir() / (std::string(c.project) + stamp);
+        fs::create_directories(folder);
+        for (const char* file : {"Raw_mstp_frames.txt", "Raw_mstp_frames.html", "MAC_add_report.html"})
+            fs::create_symlink("/dev/full", folder / file);
+        WriteAll(WorkDir() / "a.log", c.log);
+        RunLogCapture(WorkDir() / "a.log", c.project);
+        if (c.status.empty())
+            EXPECT_EQ(Text(IDC_STATUS), "This file may not a BACnet data log file. Please check the file......"
+                                        "\n12 frames could not be written to the raw frame log.");
+        else
+            EXPECT_EQ(Text(IDC_STATUS),
+                      "Log file read completed......\nThe report file path is: " + folder.string() + c.status);
+        dlg->DestroyWindow();
+        dlg.reset();
+    }
+    SetWallClockHook(nullptr);
+}
+
 TEST_F(CaptureTest, PortThatDoesNotOpenEndsTheAttempt)
 {
     OpenWindow();

@@ -15,6 +15,7 @@
 
 #include "mstp/mstp_stack.h"
 #include "reports/page_template.h"
+#include "reports/report_files.h"
 #include "reports/report_writers.h"
 #include "reports/statistics.h"
 
@@ -122,10 +123,12 @@ protected:
         ASSERT_NE(g_pDevices, nullptr);
         g_NetworkStatistics.Reset();
         g_MstpStack.m_nAverageDim = 100;
+        TakeUnwrittenReportFiles();
     }
 
     void TearDown() override
     {
+        TakeUnwrittenReportFiles();
         FreeDeviceTable();
         g_pDevices = nullptr;
         fs::remove_all(m_root);
@@ -145,6 +148,8 @@ protected:
 
     // A file of the folder that cannot be created: a folder stands in its place.
     void Block(const char* file) const { fs::create_directory(m_folder / file); }
+    // A file on a full disk: it opens, and every write to it fails as on a full disk.
+    void OnFullDisk(const char* file) const { fs::create_symlink("/dev/full", m_folder / file); }
 
     std::string NotCreated(const char* file) const
     {

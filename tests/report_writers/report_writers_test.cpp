@@ -219,6 +219,8 @@ TEST_F(ReportWriters, TextReportThatCannotBeCreatedStopsAllLaterStations)
     EXPECT_EQ(ReadWhole(m_folder / "Op_Report_MAC_1.html"), "");
     EXPECT_FALSE(fs::exists(m_folder / "Op_Report_MAC_3.txt"));
     EXPECT_FALSE(fs::exists(m_folder / "Op_Report_MAC_3.html"));
+    EXPECT_EQ(TakeUnwrittenReportFiles(), (std::vector<std::string>{"Op_Report_MAC_1.txt", "Op_Report_MAC_1.html"}))
+        << "the page that opened is left empty";
     std::string index = ReadWhole(m_folder / "index.html");
     EXPECT_TRUE(index.ends_with(
         "Device Operate Report Files<br>    <IMG SRC=\"link_icon.gif\"><A HREF=\"Op_Report_MAC_1.html\">"
@@ -236,6 +238,7 @@ TEST_F(ReportWriters, HtmlReportThatCannotBeCreatedLeavesTheTextReportEmpty)
     ExpectFile("Op_Report_MAC_1.txt", "op_mac1.txt");
     EXPECT_EQ(ReadWhole(m_folder / "Op_Report_MAC_3.txt"), "");
     EXPECT_FALSE(fs::exists(m_folder / "Op_Report_MAC_20.txt"));
+    EXPECT_EQ(TakeUnwrittenReportFiles(), (std::vector<std::string>{"Op_Report_MAC_3.txt", "Op_Report_MAC_3.html"}));
 }
 
 TEST_F(ReportWriters, IndexThatCannotBeAppendedToIsNamedAndTheReportsStillWritten)
@@ -247,6 +250,7 @@ TEST_F(ReportWriters, IndexThatCannotBeAppendedToIsNamedAndTheReportsStillWritte
     FinishIndexPage();
     std::string once = NotCreated("index.html");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), once + once + once + once);
+    EXPECT_EQ(TakeUnwrittenReportFiles(), std::vector<std::string>{"index.html"});
     ExpectFile("Op_Report_MAC_1.txt", "op_mac1.txt");
     ExpectFile("Op_Report_MAC_20.txt", "op_mac20.txt");
 }
@@ -506,6 +510,8 @@ TEST_F(ReportWriters, PairWritersInAFolderThatDoesNotExist)
         c.write();
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   "FYI: File: " + g_strReportPath + "/" + c.base + ".txt could not be created\n");
+        EXPECT_EQ(TakeUnwrittenReportFiles(),
+                  (std::vector<std::string>{std::string(c.base) + ".txt", std::string(c.base) + ".html"}));
     }
     testing::internal::CaptureStdout();
     WriteIndexPage();
@@ -528,7 +534,55 @@ TEST_F(ReportWriters, PairWritersWhosePageCannotBeCreated)
         std::string text = ReadWhole(m_folder / (std::string(c.base) + ".txt"));
         EXPECT_TRUE(text.starts_with("-----")) << "the text report is written whole first";
         EXPECT_TRUE(text.ends_with("]\n"));
+        EXPECT_EQ(TakeUnwrittenReportFiles(), std::vector<std::string>{page});
     }
+}
+
+// ---------------------------------------------------------------- a full disk
+
+// Every writer of a capture with some of its files on a full disk: they open, their writes fail.
+// Exactly those are named, in the order they were written, and no notice is printed for them: they
+// were created.
+TEST_F(ReportWriters, FilesOnAFullDiskAreNamedAndTheOthersWrittenWhole)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    BuildRing();
+    for (const char* file : {"index.html", "MAC_add_report.txt", "Op_Report_MAC_3.html", "Notes_report.txt",
+                             "Who_talks_to_who_report.html", "Effective_max_master_report.txt"})
+        OnFullDisk(file);
+    testing::internal::CaptureStdout();
+    WriteIndexPage();
+    WriteAllReportsInStopOrder();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(TakeUnwrittenReportFiles(),
+              (std::vector<std::string>{"index.html", "MAC_add_report.txt", "Op_Report_MAC_3.html", "Notes_report.txt",
+                                        "Who_talks_to_who_report.html", "Effective_max_master_report.txt"}));
+    EXPECT_TRUE(TakeUnwrittenReportFiles().empty()) << "the list is taken once";
+    ExpectFile("MAC_add_report.html", "mac_ring.html");
+    ExpectFile("Op_Report_MAC_3.txt", "op_mac3.txt");
+    ExpectFile("Op_Report_MAC_20.txt", "op_mac20.txt");
+    ExpectFile("Notes_report.html", "notes.html");
+    ExpectFile("Who_talks_to_who_report.txt", "who_ring.txt");
+}
+
+// A stream keeps a short text in its buffer until the close, so the full disk shows only there; a
+// long one fails on the way. Both name the file.
+TEST_F(ReportWriters, AWriteThatFailsOnTheWayOrOnlyAtTheCloseNamesTheFile)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    OnFullDisk("Short_report.txt");
+    OnFullDisk("Long_report.html");
+    const std::string longText(200000, 'x');
+    EXPECT_TRUE(WriteReportPair(
+        "Short_report", [](FILE* f) { std::fputs("a few words", f); }, [](FILE* f) { std::fputs("<p></p>", f); }));
+    EXPECT_TRUE(WriteReportPair(
+        "Long_report", [](FILE* f) { std::fputs("a few words", f); },
+        [&](FILE* f) { std::fputs(longText.c_str(), f); }));
+    EXPECT_EQ(TakeUnwrittenReportFiles(), (std::vector<std::string>{"Short_report.txt", "Long_report.html"}));
+    EXPECT_EQ(ReadWhole(m_folder / "Short_report.html"), "<p></p>");
+    EXPECT_EQ(ReadWhole(m_folder / "Long_report.txt"), "a few words");
 }
 
 TEST_F(ReportWriters, WithoutAReportFolderNothingIsWritten)

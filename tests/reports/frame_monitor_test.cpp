@@ -1,6 +1,11 @@
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "reports/page_template.h"
@@ -234,11 +239,124 @@ TEST_F(FrameMonitorTest, TextLogThatCannotOpenLosesOnlyThisFrame)
     EXPECT_EQ(g_nFrameCounter, 0);
     EXPECT_EQ(g_pDevices[1].m_nFrameCount[0][0], 0);
     EXPECT_EQ(g_MstpStack.m_bNewCapture, 0);
+    EXPECT_EQ(RawLogFramesLost(), 1) << "its line is missing from the log";
 
     g_strReportPath = m_dir;
     Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
     EXPECT_EQ(FrameLines().size(), 1u);
     EXPECT_EQ(FrameLines()[0].substr(0, 13), "Frame 000000 ");
+    EXPECT_EQ(RawLogFramesLost(), 1);
+    ASSERT_TRUE(WriteRawLogStop());
+    EXPECT_EQ(TakeUnwrittenReportFiles(), (std::vector<std::string>{RAW_LOG_TEXT_FILE, RAW_LOG_HTML_FILE}));
+}
+
+// Both logs on a full disk: they open, and every write fails. Each frame is still numbered and
+// counted, and each is a line lost. The header stays due until it reaches the file.
+TEST_F(FrameMonitorTest, LogsOnAFullDiskCountEveryLostLine)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    std::filesystem::create_symlink("/dev/full", Path(RAW_LOG_TEXT_FILE));
+    std::filesystem::create_symlink("/dev/full", Path(RAW_LOG_HTML_FILE));
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 3; ++i)
+        Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the files did open";
+    EXPECT_EQ(RawLogFramesLost(), 3);
+    EXPECT_EQ(g_nFrameCounter, 3);
+    EXPECT_EQ(g_pDevices[1].m_nFrameCount[0][0], 3);
+
+    // Room again for the text log: its first line that arrives comes after the header.
+    std::filesystem::remove(Path(RAW_LOG_TEXT_FILE));
+    Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
+    std::vector<std::string> lines = Lines(RawText());
+    ASSERT_EQ(lines.size(), kHeaderLineCount + 1);
+    EXPECT_EQ(lines[0], kHeaderLines[0]);
+    EXPECT_EQ(lines.back().substr(0, 13), "Frame 000003 ");
+    EXPECT_EQ(RawLogFramesLost(), 3);
+
+    EXPECT_FALSE(WriteRawLogStop()) << "the page's closing pieces cannot be written";
+    EXPECT_EQ(TakeUnwrittenReportFiles(), (std::vector<std::string>{RAW_LOG_HTML_FILE, RAW_LOG_TEXT_FILE}));
+}
+
+TEST_F(FrameMonitorTest, PageOnAFullDiskLeavesTheTextLogWhole)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    std::filesystem::create_symlink("/dev/full", Path(RAW_LOG_HTML_FILE));
+    Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
+    Deliver(mstpgen::Frame(0, 1, 2), 2, 1, 1, 0);
+    EXPECT_EQ(FrameLines().size(), 2u);
+    EXPECT_EQ(RawLogFramesLost(), 0);
+    std::filesystem::remove(Path(RAW_LOG_HTML_FILE));
+    EXPECT_TRUE(WriteRawLogStop());
+    EXPECT_EQ(TakeUnwrittenReportFiles(), std::vector<std::string>{RAW_LOG_HTML_FILE}) << "it lacks frame lines";
+}
+
+// The count is the capture's own: a new Start has lost nothing until its frames do.
+TEST_F(FrameMonitorTest, LostLinesAreCountedPerCapture)
+{
+    g_strReportPath = m_dir + "/missing-folder";
+    testing::internal::CaptureStdout();
+    Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
+    Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(RawLogFramesLost(), 2);
+
+    g_strReportPath = m_dir;
+    g_MstpStack.m_bNewCapture = 1;
+    EXPECT_EQ(RawLogFramesLost(), 0) << "no frame of the new capture yet";
+    EXPECT_TRUE(WriteRawLogStop());
+    EXPECT_TRUE(TakeUnwrittenReportFiles().empty()) << "the last capture's losses are not this one's";
+    Deliver(mstpgen::Frame(0, 2, 1), 1, 2, 1, 0);
+    EXPECT_EQ(RawLogFramesLost(), 0);
+}
+
+// A file-size limit, as a disk that fills in the middle of a line: the write stops short, the rest
+// of that line and every later line are lost. Run in a child process, which alone has the limit.
+TEST_F(FrameMonitorTest, ADiskThatFillsMidLineLosesThatLineAndTheRest)
+{
+    const Octets token = mstpgen::Frame(0, 2, 1);
+    Deliver(token, 1, 2, 1, 0);
+    const off_t first = static_cast<off_t>(RawText().size());
+    const off_t line = first - static_cast<off_t>(RawText().find("Frame 000000"));
+    const off_t limit = first + line + 10; // one more whole line and ten octets of the next
+
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(report[0]);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, nullptr);
+        struct rlimit size = {static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        setrlimit(RLIMIT_FSIZE, &size);
+        Octets frame = token;
+        for (int i = 0; i < 5; ++i)
+            OnMonitoredFrame(frame.data(), static_cast<unsigned>(frame.size()), 1, 2, 1, 0);
+        int result[3] = {RawLogFramesLost(), g_nFrameCounter, g_pDevices[1].m_nFrameCount[0][0]};
+        _exit(write(report[1], result, sizeof result) == sizeof result ? 0 : 1);
+    }
+    close(report[1]);
+    int result[3] = {};
+    ssize_t got = read(report[0], result, sizeof result);
+    close(report[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof result));
+    EXPECT_EQ(result[0], 4) << "the cut line and the three after it";
+    EXPECT_EQ(result[1], 6);
+    EXPECT_EQ(result[2], 6) << "every frame is still counted";
+
+    const std::string text = RawText();
+    EXPECT_EQ(static_cast<off_t>(text.size()), limit);
+    std::vector<std::string> lines = FrameLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].substr(0, 13), "Frame 000001 ");
+    EXPECT_EQ(lines[2], "Frame 0000") << "the cut line ends the file";
 }
 
 TEST_F(FrameMonitorTest, PageThatCannotOpenLeavesTheTextLogAndTheCount)

@@ -17,6 +17,7 @@
 #include "mstp/mstp_stack.h"
 #include "platform/clock.h"
 #include "reports/frame_monitor.h"
+#include "reports/report_files.h"
 #include "reports/statistics.h"
 
 namespace reports_test {
@@ -107,10 +108,12 @@ protected:
         g_fakeWall = Utc(2009, 3, 5, 14, 7, 9);
         SetPerformanceCounterHook(FakeCounter);
         SetWallClockHook(FakeWall);
+        TakeUnwrittenReportFiles();
     }
 
     void TearDown() override
     {
+        TakeUnwrittenReportFiles();
         FreeDeviceTable();
         SetPerformanceCounterHook(nullptr);
         SetWallClockHook(nullptr);
