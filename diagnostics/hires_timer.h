@@ -1,8 +1,9 @@
 #pragma once
 #include <cstdint>
 
-// Interval timer on the high-resolution performance counter. Each Tick closes one lap and opens the
-// next, so consecutive laps join without a gap.
+// Interval timer on the high-resolution performance counter. Each Tick reads the counter once: that
+// reading closes one lap and opens the next, so consecutive laps join without a gap and a lap is
+// the time between the readings of two Ticks.
 class CHiResTimer {
 public:
     CHiResTimer();
