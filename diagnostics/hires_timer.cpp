@@ -25,21 +25,6 @@ void CHiResTimer::Reset()
     Tick();
 }
 
-void CHiResTimer::Tick()
-{
-    ++m_nCount;
-    QueryPerformanceCounter(&m_liNow);
-    m_fLastLap = static_cast<float>(m_liNow - m_liLapStart);
-    // One reading closes this lap and opens the next: the worker ticks twice per octet, and a
-    // second read per Tick would cost as much again only to be calibrated away.
-    m_liLapStart = m_liNow;
-}
-
-float CHiResTimer::GetLapSeconds()
-{
-    return (m_fLastLap - m_fOverhead) / m_fFrequency;
-}
-
 float CHiResTimer::GetElapsedSeconds()
 {
     QueryPerformanceCounter(&m_liNow);
