@@ -11,6 +11,7 @@ using PerformanceCounterHook = int64_t (*)();
 void SetPerformanceCounterHook(PerformanceCounterHook hook);
 
 namespace clock_detail {
+// Written only by SetPerformanceCounterHook; tests install it from other threads than the readers.
 extern std::atomic<PerformanceCounterHook> g_counterHook;
 }
 
