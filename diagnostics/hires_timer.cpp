@@ -13,7 +13,8 @@ CHiResTimer::CHiResTimer()
     m_fFrequency = static_cast<float>(frequency);
     Reset();
     Tick();
-    // Minus the cost of one counter read: GetLapSeconds adds it back.
+    // Tick opens the next lap with the very reading that closed the last one, so no read falls
+    // between two laps and this comes to 0: there is no read cost to add back.
     m_fOverhead = static_cast<float>(m_liNow - m_liLapStart);
 }
 
@@ -22,19 +23,6 @@ void CHiResTimer::Reset()
     QueryPerformanceCounter(&m_liLapStart);
     QueryPerformanceCounter(&m_liRateStart);
     Tick();
-}
-
-void CHiResTimer::Tick()
-{
-    ++m_nCount;
-    QueryPerformanceCounter(&m_liNow);
-    m_fLastLap = static_cast<float>(m_liNow - m_liLapStart);
-    QueryPerformanceCounter(&m_liLapStart);
-}
-
-float CHiResTimer::GetLapSeconds()
-{
-    return (m_fLastLap - m_fOverhead) / m_fFrequency;
 }
 
 float CHiResTimer::GetElapsedSeconds()

@@ -3,23 +3,10 @@
 #include <atomic>
 #include <time.h>
 
-namespace {
-std::atomic<PerformanceCounterHook> g_counterHook{nullptr};
-std::atomic<WallClockHook> g_wallHook{nullptr};
-}
+std::atomic<PerformanceCounterHook> clock_detail::g_counterHook{nullptr};
 
-bool QueryPerformanceCounter(int64_t* value)
-{
-    if (!value)
-        return false;
-    if (PerformanceCounterHook hook = g_counterHook.load(std::memory_order_acquire)) {
-        *value = hook();
-        return true;
-    }
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    *value = static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-    return true;
+namespace {
+std::atomic<WallClockHook> g_wallHook{nullptr};
 }
 
 bool QueryPerformanceFrequency(int64_t* ticksPerSecond)
@@ -32,7 +19,7 @@ bool QueryPerformanceFrequency(int64_t* ticksPerSecond)
 
 void SetPerformanceCounterHook(PerformanceCounterHook hook)
 {
-    g_counterHook.store(hook, std::memory_order_release);
+    clock_detail::g_counterHook.store(hook, std::memory_order_release);
 }
 
 void SetWallClockHook(WallClockHook hook)

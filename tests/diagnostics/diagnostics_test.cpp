@@ -316,6 +316,36 @@ TEST(HiResTimer, LapsJoinAndAddUp)
     SetPerformanceCounterHook(nullptr);
 }
 
+// A counter that moves on by uneven steps at every read, as a real one does while it is read.
+const int64_t kMovingSteps[] = {7, 1000, 3, 250'000, 41, 999'999, 12};
+std::atomic<int> g_movingReads{0};
+int64_t MovingCounter()
+{
+    const int64_t step = kMovingSteps[g_movingReads.fetch_add(1) % 7];
+    return g_fakeCounter.fetch_add(step) + step;
+}
+
+TEST(HiResTimer, LapsAddUpToTheWholeSpanOnACounterThatMovesAtEveryRead)
+{
+    g_fakeCounter = 0;
+    g_movingReads = 0;
+    SetPerformanceCounterHook(&MovingCounter);
+    CHiResTimer timer;
+    timer.Tick();
+    const int64_t first = timer.m_liNow;
+    double sum = 0;
+    for (int i = 0; i < 50; ++i) {
+        timer.Tick();
+        sum += timer.GetLapSeconds();
+    }
+    // No stretch of the counter may fall between two laps, whatever a read costs.
+    EXPECT_NEAR(sum, static_cast<double>(timer.m_liNow - first) / 1e9, 1e-7);
+    // Elapsed time runs from the last Tick's reading: the one read it makes adds its own step.
+    const double nextStep = static_cast<double>(kMovingSteps[g_movingReads % 7]) / 1e9;
+    EXPECT_NEAR(timer.GetElapsedSeconds(), nextStep, 1e-12);
+    SetPerformanceCounterHook(nullptr);
+}
+
 TEST(HiResTimer, RateStaysZeroUntilASecondIsGathered)
 {
     g_fakeCounter = 0;

@@ -1,8 +1,8 @@
 #pragma once
 // A performance counter that the test winds by hand, in whole worker turns.
 //
-// The worker reads the counter four times per turn (two Ticks of its interval timer) and adds the
-// lap between the second and the third read to SilenceTimer. Once the budget of reads the test
+// The worker reads the counter twice per turn (one read in each of the two Ticks of its interval
+// timer) and adds the lap between the two reads to SilenceTimer. Once the budget of reads the test
 // granted is spent, the next read blocks: the worker is parked at the start of a turn, where the
 // test may read and set stack members (the clock's lock orders those accesses against the worker)
 // and then grant the next turns. Each read advances the counter by the step of the grant, so a
@@ -22,10 +22,10 @@ namespace mstptx {
 
 class SteppedClock {
 public:
-    // Counter reads of a worker before its first turn: the interval timer's construction (six)
-    // and its Reset (four).
-    static constexpr int64_t kStartupReads = 10;
-    static constexpr int64_t kReadsPerTurn = 4;
+    // Counter reads of a worker before its first turn: the interval timer's construction (four)
+    // and its Reset (three).
+    static constexpr int64_t kStartupReads = 7;
+    static constexpr int64_t kReadsPerTurn = 2;
 
     static void Install()
     {
