@@ -37,14 +37,19 @@ private:
     bool m_bInPaint = false;
 };
 
-// A picture control that reports clicks.
+// A picture control that reports clicks: a left button pressed and released on it, as a static
+// control counts a click.
 class FrameworkPictureLabel : public QLabel {
 public:
     using QLabel::QLabel;
     std::function<void()> onClicked;
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool m_bLeftDown = false;  // the left button went down on the picture
 };
 
 // Internal access to the framework classes for the implementation files.

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -100,10 +101,22 @@ int GetSystemMetrics(int index)
 
 // ---- Widgets ----
 
+void FrameworkPictureLabel::mousePressEvent(QMouseEvent* event)
+{
+    QLabel::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton)
+        m_bLeftDown = rect().contains(event->position().toPoint());
+}
+
 void FrameworkPictureLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);
-    if (onClicked)
+    if (event->button() != Qt::LeftButton)
+        return;
+    // A press that began elsewhere, or a release dragged off the picture, is no click.
+    bool clicked = m_bLeftDown && rect().contains(event->position().toPoint());
+    m_bLeftDown = false;
+    if (clicked && onClicked)
         onClicked();
 }
 

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -448,6 +449,58 @@ TEST_F(WindowTest, BannerDrawsAndLinks)
         ASSERT_EQ(opened.size(), 1u);
         EXPECT_EQ(opened[0], base + "/a/zel_utility_quorx_banner" + std::to_string(expected) +
                                  "?ref=ZEL Quorix(1.10aA)");
+    }
+}
+
+TEST_F(WindowTest, BannerOpensOnlyOnALeftClickThatBeganAndEndedOnIt)
+{
+    OpenWindow();
+    QWidget* banner = W(IDC_BANNER);
+    QWindow* window = dlg->GetQWidget()->windowHandle();
+    const QPoint centre = banner->rect().center();
+    const QPoint inWindow = banner->mapTo(dlg->GetQWidget(), centre);
+    const QPoint belowBanner = banner->mapTo(dlg->GetQWidget(), QPoint(centre.x(), banner->height() + 20));
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        size_t links;
+    } cases[] = {
+        {"left click", [&] { QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, inWindow); }, 1},
+        {"left press and release at another spot of the banner",
+         [&] {
+             QTest::mousePress(banner, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+             QTest::mouseRelease(banner, Qt::LeftButton, Qt::NoModifier, centre);
+         },
+         1},
+        {"right click", [&] { QTest::mouseClick(banner, Qt::RightButton, Qt::NoModifier, centre); }, 0},
+        {"middle click", [&] { QTest::mouseClick(banner, Qt::MiddleButton, Qt::NoModifier, centre); }, 0},
+        {"press elsewhere, release on the banner",
+         [&] {
+             QTest::mousePress(W(IDC_PROJECT_NAME), Qt::LeftButton);
+             QTest::mouseRelease(banner, Qt::LeftButton, Qt::NoModifier, centre);
+         },
+         0},
+        {"press on the banner, dragged off and released",
+         [&] {
+             QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, inWindow);
+             QTest::mouseMove(window, belowBanner);
+             QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, belowBanner);
+         },
+         0},
+        {"right press on the banner, left release on it",
+         [&] {
+             QTest::mousePress(banner, Qt::RightButton, Qt::NoModifier, centre);
+             QTest::mouseRelease(banner, Qt::RightButton, Qt::NoModifier, centre);
+             QTest::mouseRelease(banner, Qt::LeftButton, Qt::NoModifier, centre);
+         },
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        opened.clear();
+        c.act();
+        QApplication::processEvents();
+        EXPECT_EQ(opened.size(), c.links);
     }
 }
 
