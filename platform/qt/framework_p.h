@@ -70,6 +70,10 @@ struct FrameworkAccess {
 
 // The window that the WM_SETCURSOR being handled is about (SetCursor applies to it).
 void SetCursorTarget(QWidget* widget);
+// A control's own cursor (an edit's text cursor), kept when it is built so that the default cursor
+// handling can give it back after a window has set another one over it.
+void RememberClassCursor(QWidget* widget);
+void RestoreClassCursor(QWidget* widget);
 
 // The image registered under that id, loaded once; nullptr when there is none.
 FrameworkImage* LoadImageResource(UINT id);

@@ -28,6 +28,7 @@ std::map<UINT, std::string> g_strings;
 std::map<UINT, std::unique_ptr<FrameworkImage>> g_imageCache;
 
 QPointer<QWidget> g_cursorTarget;
+const char kClassCursorProperty[] = "quorixClassCursor";
 HCURSOR g_currentCursor = nullptr;
 
 // Multi-line edits hold "\n"; the program's texts break lines with "\r\n".
@@ -389,9 +390,10 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             dialog->OnCancel();
         return 0;
     case WM_SETCURSOR: {
+        // The window under the pointer shows its own class's cursor: an edit keeps its text cursor.
         auto* window = reinterpret_cast<CWnd*>(wParam);
         if (window && window->GetQWidget())
-            window->GetQWidget()->unsetCursor();
+            RestoreClassCursor(window->GetQWidget());
         return FALSE;
     }
     default:
@@ -704,6 +706,21 @@ HICON CopyIcon(HICON icon)
     std::lock_guard<std::mutex> lock(g_cursorMutex);
     g_cursorCopies.push_back(std::make_unique<FrameworkImage>(*icon));
     return g_cursorCopies.back().get();
+}
+
+void RememberClassCursor(QWidget* widget)
+{
+    if (widget->testAttribute(Qt::WA_SetCursor))
+        widget->setProperty(kClassCursorProperty, QVariant::fromValue(widget->cursor()));
+}
+
+void RestoreClassCursor(QWidget* widget)
+{
+    QVariant cursor = widget->property(kClassCursorProperty);
+    if (cursor.isValid())
+        widget->setCursor(cursor.value<QCursor>());
+    else
+        widget->unsetCursor();
 }
 
 void SetCursorTarget(QWidget* widget)

@@ -527,6 +527,41 @@ TEST_F(WindowTest, HandCursorOnlyOverTheBanner)
     EXPECT_NE(w->cursor().shape(), Qt::PointingHandCursor);
 }
 
+TEST_F(WindowTest, ThePointerPassingOverTheBannerLeavesTheEditsTheirTextCursor)
+{
+    OpenWindow();
+    QWidget* w = dlg->GetQWidget();
+    QWindow* window = w->windowHandle();
+    // The pointer moved through the window system, as a person moves it, onto each control in turn.
+    auto moveOnto = [&](QWidget* target) {
+        QTest::mouseMove(window, target->mapTo(w, target->rect().center()));
+        QApplication::processEvents();
+    };
+    auto editCursor = [](QWidget* edit) {
+        return qobject_cast<QLineEdit*>(edit)->cursor().shape();
+    };
+    // The pointer arrives on the window's background first.
+    QTest::mouseMove(window, QPoint(w->width() / 2, w->height() - 3));
+    const Qt::CursorShape projectBefore = editCursor(W(IDC_PROJECT_NAME));
+    ASSERT_EQ(projectBefore, Qt::IBeamCursor);
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass);
+        moveOnto(W(IDC_BANNER));
+        EXPECT_EQ(W(IDC_BANNER)->cursor().shape(), Qt::PointingHandCursor);
+        for (int id : {IDC_PROJECT_NAME, IDC_AVERAGE_DIM}) {
+            moveOnto(W(id));
+            EXPECT_EQ(editCursor(W(id)), Qt::IBeamCursor) << id;
+        }
+        // A read-only field keeps the toolkit's own cursor for it, and so does every button.
+        moveOnto(W(IDC_FILE_LENGTH));
+        EXPECT_NE(editCursor(W(IDC_FILE_LENGTH)), Qt::PointingHandCursor);
+        moveOnto(W(IDC_START));
+        EXPECT_EQ(W(IDC_START)->cursor().shape(), Qt::ArrowCursor);
+        QTest::mouseMove(window, QPoint(w->width() / 2, w->height() - 3));
+        EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    }
+}
+
 TEST_F(WindowTest, AMinimisedWindowPaintsItsIconInTheMiddle)
 {
     OpenWindow();
