@@ -338,6 +338,7 @@ BOOL CDialog::CreateAndInitialise(bool modal)
     if (modal)
         GetQWidget()->setWindowModality(Qt::ApplicationModal);
     m_bEnded = false;
+    m_bEndPending = false;
     m_nResult = 0;
     BOOL focusDefault = OnInitDialog();
     if (m_bEnded)
@@ -375,8 +376,18 @@ void CDialog::EndDialog(int result)
 {
     m_nResult = result;
     m_bEnded = true;
+    m_bEndPending = true;
+    if (m_nDispatchDepth == 0)
+        FinishPendingEnd();
+}
+
+void CDialog::FinishPendingEnd()
+{
+    if (!m_bEndPending)
+        return;
+    m_bEndPending = false;
     if (auto* widget = FrameworkAccess::DialogWidget(*this))
-        widget->Finish(result);
+        widget->Finish(m_nResult);
 }
 
 BOOL CDialog::UpdateData(BOOL saveAndValidate)

@@ -352,6 +352,7 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
     m_currentMessage = message;
     m_currentWParam = wParam;
     m_currentLParam = lParam;
+    ++m_nDispatchDepth;
     LRESULT result = 0;
     bool handled = false;
     for (const MessageMapEntry& entry : GetMessageMap()) {
@@ -368,6 +369,11 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
     m_currentMessage = savedMessage;
     m_currentWParam = savedW;
     m_currentLParam = savedL;
+    // A dialog ended by a handler goes once the outermost handler has returned.
+    if (--m_nDispatchDepth == 0) {
+        if (auto* dialog = dynamic_cast<CDialog*>(this))
+            dialog->FinishPendingEnd();
+    }
     return result;
 }
 

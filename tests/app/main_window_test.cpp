@@ -22,8 +22,11 @@
 #include "gui_fixture.h"
 #include "build_config.h"
 #include "platform/clock.h"
+#include "platform/message_pump.h"
 #include "reports/capture_clock.h"
 #include "support/mstp_frames.h"
+#include "web/loopback_server.h"
+#include "web/vantrel_com.h"
 
 using namespace apptest;
 
@@ -623,6 +626,77 @@ TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
     Click(IDC_ABOUT);
     EXPECT_EQ(captions, (std::vector<std::string>{"About Quorix", "About Quorix"}));
     EXPECT_FALSE(dlg->IsEnded());
+}
+
+TEST_F(WindowTest, AnAboutBoxEndedDuringARequestKeepsTheMainWindowBlockedUntilItsBoxIsAnswered)
+{
+    // Escape on the About box while "Check for updates" waits, then Close on the main window: the
+    // About box stays up until the request's box is answered, and the main window, blocked by it
+    // all the while, stays open.
+    LoopbackServer server;
+    const char kCheckPath[] = "/script/checkversion.php";
+    server.Reply(kCheckPath, 200, "PASS");
+    server.Hold(kCheckPath);
+    SetVantrelWebHost(server.Host().c_str());
+    // The program's own message pump, so that the window stays live while the request waits.
+    ShellOpenHook shellHook = SetShellOpenHook(nullptr);
+    InstallQtPlatformHooks();
+    SetShellOpenHook(shellHook);
+    OpenWindow();
+    QWidget* main = dlg->GetQWidget();
+    QWidget* about = nullptr;
+    std::vector<std::string> atBox;
+    SetMessageBoxHook([&](const std::string& text, const std::string& caption, unsigned type) {
+        boxes.push_back({text, caption, type});
+        atBox.push_back(std::string(about && about->isVisible() ? "about shown" : "about gone") +
+                        (main->isVisible() ? ", main shown" : ", main gone"));
+        return DefaultMessageBoxAnswer(type);
+    });
+    bool mainEndedByClose = true;
+    // Runs inside the request's message pump; acts once the request has reached the server.
+    auto* duringRequest = new QTimer;
+    duringRequest->setInterval(10);
+    QObject::connect(duringRequest, &QTimer::timeout, [&, duringRequest] {
+        if (server.TakeRequests().empty())
+            return;
+        duringRequest->stop();
+        duringRequest->deleteLater();
+        QTest::keyClick(about, Qt::Key_Escape);
+        QApplication::processEvents();
+        QWidget* close = W(IDOK);
+        QTest::mouseClick(main->windowHandle(), Qt::LeftButton, Qt::NoModifier, close->mapTo(main, close->rect().center()));
+        QApplication::processEvents();
+        mainEndedByClose = dlg->IsEnded();
+        server.Release(kCheckPath);
+    });
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [&, poll, duringRequest] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
+            return;
+        poll->stop();
+        poll->deleteLater();
+        about = modal;
+        QPushButton* check = nullptr;
+        for (QPushButton* b : about->findChildren<QPushButton*>())
+            if (b->text() == "Check for updates")
+                check = b;
+        ASSERT_NE(check, nullptr);
+        duringRequest->start();
+        QTest::mouseClick(check, Qt::LeftButton);  // returns once the request is answered
+    });
+    poll->start();
+    Click(IDC_ABOUT);
+    SetVantrelWebHost(nullptr);
+    SetMessagePumpHook(nullptr);
+    EXPECT_FALSE(mainEndedByClose);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "No updates available ");
+    EXPECT_EQ(atBox, std::vector<std::string>{"about shown, main shown"});
+    EXPECT_FALSE(dlg->IsEnded());
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 // ---- Captures from log files ----
