@@ -296,6 +296,8 @@ void CDialog::BuildWindow()
         w->setGeometry(static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right - r.left),
                        static_cast<int>(r.bottom - r.top));
         w->setEnabled((c.style & WS_DISABLED) == 0);
+        if (auto* button = qobject_cast<QPushButton*>(w))
+            FitCaptionToButton(button);
         RememberClassCursor(w);
         w->installEventFilter(widget);
         w->setObjectName(QStringLiteral("ctl%1").arg(c.id));

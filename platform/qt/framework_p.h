@@ -75,6 +75,11 @@ void SetCursorTarget(QWidget* widget);
 void RememberClassCursor(QWidget* widget);
 void RestoreClassCursor(QWidget* widget);
 
+// A push button's caption wider than the room its frame leaves is shown in a smaller size of the
+// dialog's font, so that the whole text shows.
+class QPushButton;
+void FitCaptionToButton(QPushButton* button);
+
 // The image registered under that id, loaded once; nullptr when there is none.
 FrameworkImage* LoadImageResource(UINT id);
 

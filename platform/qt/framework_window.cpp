@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,6 +11,9 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QRadioButton>
 #include <QTimer>
 
@@ -102,6 +106,35 @@ int GetSystemMetrics(int index)
 
 // ---- Widgets ----
 
+void FitCaptionToButton(QPushButton* button)
+{
+    button->setFont(QFont());  // the dialog's font, as the window gives it
+    QString caption;
+    const QString text = button->text();
+    for (int i = 0; i < text.size(); ++i) {
+        // "&x" underlines x and takes no room of its own; "&&" shows one "&".
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
+            ++i;
+        caption += text[i];
+    }
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = text;
+    const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    QFont font = button->font();
+    qreal size = font.pointSizeF();
+    if (size <= 0)
+        return;
+    bool smaller = false;
+    while (QFontMetrics(font).horizontalAdvance(caption) > room && size > 6) {
+        size -= 0.5;
+        font.setPointSizeF(size);
+        smaller = true;
+    }
+    if (smaller)
+        button->setFont(font);
+}
+
 void FrameworkPictureLabel::mousePressEvent(QMouseEvent* event)
 {
     QLabel::mousePressEvent(event);
@@ -185,8 +218,11 @@ void CWnd::SetWindowText(const char* text)
         if (combo->lineEdit())
             combo->lineEdit()->setCursorPosition(0);
     }
-    else if (auto* button = qobject_cast<QAbstractButton*>(m_pWidget))
+    else if (auto* button = qobject_cast<QAbstractButton*>(m_pWidget)) {
         button->setText(ToQtText(text, false));
+        if (auto* push = qobject_cast<QPushButton*>(button))
+            FitCaptionToButton(push);
+    }
     else if (auto* group = qobject_cast<QGroupBox*>(m_pWidget))
         group->setTitle(ToQtText(text, false));
     else if (auto* label = qobject_cast<QLabel*>(m_pWidget))

@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
@@ -328,6 +330,29 @@ TEST_F(FrameworkTest, ADialogEndedInsideAHandlerStaysUntilTheHandlerReturns)
     plain.EndDialog(IDOK);
     EXPECT_FALSE(plain.GetQWidget()->isVisible());
     EXPECT_EQ(plain.GetResult(), IDOK);
+}
+
+TEST_F(FrameworkTest, APushButtonShowsItsWholeCaption)
+{
+    auto* go = qobject_cast<QPushButton*>(W(IDC_GO));
+    auto fits = [go] {
+        QStyleOptionButton option;
+        option.initFrom(go);
+        option.text = go->text();
+        int room = go->style()->subElementRect(QStyle::SE_PushButtonContents, &option, go).width();
+        return QFontMetrics(go->font()).horizontalAdvance(go->text()) <= room;
+    };
+    const qreal dialogSize = dlg->GetQWidget()->font().pointSizeF();
+    EXPECT_EQ(go->font().pointSizeF(), dialogSize);
+    // A caption too wide for the dialog's font takes a smaller size of it; a short one gets the
+    // dialog's font back.
+    dlg->GetDlgItem(IDC_GO)->SetWindowText("Go much further");
+    EXPECT_TRUE(fits());
+    EXPECT_LT(go->font().pointSizeF(), dialogSize);
+    EXPECT_EQ(go->font().family(), dlg->GetQWidget()->font().family());
+    dlg->GetDlgItem(IDC_GO)->SetWindowText("&Go");
+    EXPECT_TRUE(fits());
+    EXPECT_EQ(go->font().pointSizeF(), dialogSize);
 }
 
 TEST_F(FrameworkTest, TimersByIdReachOnTimer)
