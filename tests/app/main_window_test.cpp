@@ -7,6 +7,9 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QLabel>
 #include <QTimer>
 #include <QWindow>
 
@@ -1212,4 +1215,52 @@ TEST_F(CaptureTest, SavesScreenshotsOfTheWindow)
     QPixmap done = dlg->GetQWidget()->grab();
     ASSERT_TRUE(done.save(QString::fromStdString((dir / "main_window_done.png").string()), "PNG"));
     EXPECT_GT(fs::file_size(dir / "main_window.png"), 1000u);
+}
+
+TEST_F(WindowTest, TheAboutBoxShowsItsWholePictureAndWebLink)
+{
+    OpenWindow();
+    fs::path dir = fs::path(QUORIX_TEST_BINARY_DIR) / "screenshots";
+    fs::create_directories(dir);
+    QSize picture, room, art;
+    int captionWidth = 0, captionRoom = 0;
+    bool saved = false;
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
+            return;
+        poll->stop();
+        poll->deleteLater();
+        for (QLabel* label : modal->findChildren<QLabel*>()) {
+            if (label->pixmap().isNull())
+                continue;
+            picture = label->size();
+            room = label->contentsRect().size();
+            art = label->pixmap().size();
+        }
+        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
+            if (button->text() != QUORIX_WEB_HOST)
+                continue;
+            // The room the style leaves the caption inside the button's frame.
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            captionRoom = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+            captionWidth = QFontMetrics(button->font()).horizontalAdvance(button->text());
+        }
+        saved = modal->grab().save(QString::fromStdString((dir / "about_box.png").string()), "PNG");
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    poll->start();
+    Click(IDC_ABOUT);
+    EXPECT_TRUE(saved);
+    // The art is drawn for the picture inside its edge, so none of it is cut off (the main window's
+    // 550 by 80 banner would be).
+    EXPECT_FALSE(art.isEmpty());
+    EXPECT_LE(art.width(), room.width()) << "picture " << picture.width() << "x" << picture.height();
+    EXPECT_LE(art.height(), room.height());
+    EXPECT_GT(captionWidth, 0);
+    EXPECT_LE(captionWidth, captionRoom);
 }
