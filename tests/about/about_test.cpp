@@ -441,25 +441,32 @@ TEST_F(AboutDialogTest, EscapeDuringARequestEndsTheDialogOnceTheHandlerHasReturn
     });
     bool shownAfterEscape = false;
     bool endedAfterEscape = false;
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         // Runs inside the request's message pump once the request has reached the server.
         if (s_server->TakeRequests().empty())
             return;
-        poll->stop();
-        poll->deleteLater();
+        poll.stop();
         QTest::keyClick(dlg.GetQWidget(), Qt::Key_Escape);
         QApplication::processEvents();
         shownAfterEscape = dlg.GetQWidget()->isVisible();
         endedAfterEscape = dlg.IsEnded();
         s_server->Release(kCheckPath);
     });
-    QTimer::singleShot(0, [&dlg, poll] {
-        poll->start();
+    QTimer::singleShot(0, [&dlg, &poll] {
+        poll.start();
         QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_CHECK_UPDATES)->GetQWidget()),
                           Qt::LeftButton);
     });
+    // Should the request never arrive, the dialog still ends, and the test fails instead of hanging.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        s_server->Release(kCheckPath);
+        QTest::keyClick(dlg.GetQWidget(), Qt::Key_Escape);
+    });
+    watchdog.start(120000);
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
     EXPECT_TRUE(endedAfterEscape);
     EXPECT_TRUE(shownAfterEscape);

@@ -657,13 +657,12 @@ TEST_F(WindowTest, AnAboutBoxEndedDuringARequestKeepsTheMainWindowBlockedUntilIt
     });
     bool mainEndedByClose = true;
     // Runs inside the request's message pump; acts once the request has reached the server.
-    auto* duringRequest = new QTimer;
-    duringRequest->setInterval(10);
-    QObject::connect(duringRequest, &QTimer::timeout, [&, duringRequest] {
+    QTimer duringRequest;
+    duringRequest.setInterval(10);
+    QObject::connect(&duringRequest, &QTimer::timeout, [&] {
         if (server.TakeRequests().empty())
             return;
-        duringRequest->stop();
-        duringRequest->deleteLater();
+        duringRequest.stop();
         QTest::keyClick(about, Qt::Key_Escape);
         QApplication::processEvents();
         QWidget* close = W(IDOK);
@@ -672,24 +671,32 @@ TEST_F(WindowTest, AnAboutBoxEndedDuringARequestKeepsTheMainWindowBlockedUntilIt
         mainEndedByClose = dlg->IsEnded();
         server.Release(kCheckPath);
     });
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [&, poll, duringRequest] {
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
             return;
-        poll->stop();
-        poll->deleteLater();
+        poll.stop();
         about = modal;
         QPushButton* check = nullptr;
         for (QPushButton* b : about->findChildren<QPushButton*>())
             if (b->text() == "Check for updates")
                 check = b;
         ASSERT_NE(check, nullptr);
-        duringRequest->start();
+        duringRequest.start();
         QTest::mouseClick(check, Qt::LeftButton);  // returns once the request is answered
     });
-    poll->start();
+    // Should the request never arrive, the boxes still end, and the test fails instead of hanging.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        server.Release(kCheckPath);
+        if (QWidget* modal = QApplication::activeModalWidget())
+            QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    watchdog.start(120000);
+    poll.start();
     Click(IDC_ABOUT);
     SetVantrelWebHost(nullptr);
     SetMessagePumpHook(nullptr);
@@ -1225,14 +1232,13 @@ TEST_F(WindowTest, TheAboutBoxShowsItsWholePictureAndWebLink)
     QSize picture, room, art;
     int captionWidth = 0, captionRoom = 0;
     bool saved = false;
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
             return;
-        poll->stop();
-        poll->deleteLater();
+        poll.stop();
         for (QLabel* label : modal->findChildren<QLabel*>()) {
             if (label->pixmap().isNull())
                 continue;
@@ -1253,7 +1259,7 @@ TEST_F(WindowTest, TheAboutBoxShowsItsWholePictureAndWebLink)
         saved = modal->grab().save(QString::fromStdString((dir / "about_box.png").string()), "PNG");
         QTest::keyClick(modal, Qt::Key_Escape);
     });
-    poll->start();
+    poll.start();
     Click(IDC_ABOUT);
     EXPECT_TRUE(saved);
     // The art is drawn for the picture inside its edge, so none of it is cut off (the main window's
