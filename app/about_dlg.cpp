@@ -1,5 +1,6 @@
 #include "app/about_dlg.h"
 
+#include "app/resource.h"
 #include "build_config.h"
 #include "diagnostics/debug_log.h"
 #include "web/vantrel_com.h"
@@ -38,7 +39,7 @@ const DialogTemplate& AboutDialogTemplate()
              "Your comments will be sent anonymously.\nIf you require a response please include some contact "
              "information (Name, Email, Phone number...)",
              13, 143, 264, 27},
-            {-1, ControlKind::Picture, "", 7, 7, 272, 40, SS_CENTERIMAGE | SS_SUNKEN, 131},
+            {-1, ControlKind::Picture, "", 7, 7, 272, 40, SS_CENTERIMAGE | SS_SUNKEN, IDB_ABOUT_BANNER},
             {IDC_COMMENTS, ControlKind::Edit, "", 11, 175, 264, 53,
              ES_MULTILINE | ES_WANTRETURN | WS_VSCROLL | WS_TABSTOP},
             {-1, ControlKind::GroupBox, "Version Info", 7, 62, 272, 71},

@@ -11,6 +11,8 @@
 #define IDB_BANNER2 133
 #define IDB_BANNER1 134
 #define IDB_BANNER3 135
+// The About box's picture: the first banner drawn for the About box's smaller picture.
+#define IDB_ABOUT_BANNER 136
 
 #define IDC_STOP 1000
 #define IDC_START 1001

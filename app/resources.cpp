@@ -18,6 +18,7 @@ void EnsureQuorixResources()
         RegisterImageResource(IDB_BANNER1, ":/quorix/banner1.png");
         RegisterImageResource(IDB_BANNER2, ":/quorix/banner2.png");
         RegisterImageResource(IDB_BANNER3, ":/quorix/banner3.png");
+        RegisterImageResource(IDB_ABOUT_BANNER, ":/quorix/about_banner.png");
         RegisterStringResource(IDS_ABOUTBOX, "&About Quorix...");
         return true;
     }();

@@ -166,15 +166,18 @@ def write_gif(path, canvas):
         f.write(bytes(out))
 
 
-def banner(path, top, bottom, accent, title, subtitle):
-    c = Canvas(550, 80, top)
+def banner(path, top, bottom, accent, title, subtitle, size=(550, 80), margin=12, wave=(70, 8)):
+    """A banner: the name, a title and a subtitle beside it, a serial line along the bottom.
+    margin is the top of the lettering; wave the base line and height of the serial line."""
+    width, height = size
+    c = Canvas(width, height, top)
     c.vgradient(top, bottom)
-    c.wave(0, 550, 70, 8, 6, accent, 1)
-    x = c.text(18, 12, 'QUORIX', 4, (255, 255, 255))
-    c.rect(x + 6, 12, x + 9, 40, accent)
-    c.text(x + 18, 14, title, 2, (255, 255, 255))
-    c.text(x + 18, 34, subtitle, 1, accent)
-    c.text(18, 48, 'MS/TP MONITOR', 1, (220, 220, 220))
+    c.wave(0, width, wave[0], wave[1], 6, accent, 1)
+    x = c.text(18, margin, 'QUORIX', 4, (255, 255, 255))
+    c.rect(x + 6, margin, x + 9, margin + 28, accent)
+    c.text(x + 18, margin + 2, title, 2, (255, 255, 255))
+    c.text(x + 18, margin + 22, subtitle, 1, accent)
+    c.text(18, margin + 36, 'MS/TP MONITOR', 1, (220, 220, 220))
     write_png(path, c)
 
 
@@ -213,9 +216,16 @@ def link_icon(path):
     write_gif(path, c)
 
 
+# The picture of the About box: its template rectangle (272 by 40 dialog units) inside its sunken
+# edge, at the dialog font's base units on this desktop (7 by 13 pixels).
+ABOUT_PICTURE_SIZE = (474, 63)
+
+
 def main():
-    banner(os.path.join(HERE, 'banner0.png'), (20, 40, 90), (40, 90, 170), (255, 200, 40),
-           'NETWORK ANALYSER', 'ROLES - TOKEN TIMING - DAMAGED FRAMES')
+    banner0 = ((20, 40, 90), (40, 90, 170), (255, 200, 40), 'NETWORK ANALYSER', 'ROLES - TOKEN TIMING - DAMAGED FRAMES')
+    banner(os.path.join(HERE, 'banner0.png'), *banner0)
+    # The About box shows the first banner, drawn for its own, smaller picture.
+    banner(os.path.join(HERE, 'about_banner.png'), *banner0, size=ABOUT_PICTURE_SIZE, margin=4, wave=(58, 5))
     banner(os.path.join(HERE, 'banner1.png'), (10, 80, 80), (30, 140, 130), (200, 255, 230),
            'FREE MAC ADDRESSES', 'SEE WHICH STATIONS EXIST AND WHICH ADDRESS IS FREE')
     banner(os.path.join(HERE, 'banner2.png'), (30, 70, 20), (80, 140, 50), (240, 255, 160),

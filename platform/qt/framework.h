@@ -314,6 +314,7 @@ private:
     UINT m_currentMessage = 0;
     WPARAM m_currentWParam = 0;
     LPARAM m_currentLParam = 0;
+    int m_nDispatchDepth = 0;  // messages of this window being handled, nested ones included
 };
 
 class CButton : public CWnd {
@@ -416,6 +417,9 @@ public:
     virtual INT_PTR DoModal();
     // Builds the window, initialises it and shows it without a modal loop (drivers and tests).
     BOOL Create();
+    // Ends the dialog with the result. Called while one of its messages is being handled, it only
+    // marks the dialog: the window stays shown until that handler, and any messages it pumps, have
+    // returned; then the window is hidden and the modal loop ends.
     void EndDialog(int result);
     void DestroyWindow();
     bool IsEnded() const { return m_bEnded; }
@@ -436,9 +440,12 @@ protected:
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
 
 private:
+    friend class CWnd;
     friend struct FrameworkAccess;
     void BuildWindow();
     BOOL CreateAndInitialise(bool modal);
+    // Hides the window and ends the modal loop of an end that EndDialog marked.
+    void FinishPendingEnd();
     const DialogTemplate& m_template;
     CWnd* m_pParentWnd;
     bool m_bEnded = false;
@@ -446,6 +453,7 @@ private:
     int m_baseUnitX = 0;
     int m_baseUnitY = 0;
     bool m_bInModalLoop = false;
+    bool m_bEndPending = false;  // ended, the window not yet hidden
     std::vector<CWnd*> m_boundControls;  // member controls bound by DDX_Control, released with the window
 };
 

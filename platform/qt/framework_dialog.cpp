@@ -296,6 +296,9 @@ void CDialog::BuildWindow()
         w->setGeometry(static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right - r.left),
                        static_cast<int>(r.bottom - r.top));
         w->setEnabled((c.style & WS_DISABLED) == 0);
+        if (auto* button = qobject_cast<QPushButton*>(w))
+            FitCaptionToButton(button);
+        RememberClassCursor(w);
         w->installEventFilter(widget);
         w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
         FrameworkAccess::SetWidget(*wrapper, w, c.id, this);
@@ -337,6 +340,7 @@ BOOL CDialog::CreateAndInitialise(bool modal)
     if (modal)
         GetQWidget()->setWindowModality(Qt::ApplicationModal);
     m_bEnded = false;
+    m_bEndPending = false;
     m_nResult = 0;
     BOOL focusDefault = OnInitDialog();
     if (m_bEnded)
@@ -374,8 +378,18 @@ void CDialog::EndDialog(int result)
 {
     m_nResult = result;
     m_bEnded = true;
+    m_bEndPending = true;
+    if (m_nDispatchDepth == 0)
+        FinishPendingEnd();
+}
+
+void CDialog::FinishPendingEnd()
+{
+    if (!m_bEndPending)
+        return;
+    m_bEndPending = false;
     if (auto* widget = FrameworkAccess::DialogWidget(*this))
-        widget->Finish(result);
+        widget->Finish(m_nResult);
 }
 
 BOOL CDialog::UpdateData(BOOL saveAndValidate)

@@ -37,14 +37,19 @@ private:
     bool m_bInPaint = false;
 };
 
-// A picture control that reports clicks.
+// A picture control that reports clicks: a left button pressed and released on it, as a static
+// control counts a click.
 class FrameworkPictureLabel : public QLabel {
 public:
     using QLabel::QLabel;
     std::function<void()> onClicked;
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool m_bLeftDown = false;  // the left button went down on the picture
 };
 
 // Internal access to the framework classes for the implementation files.
@@ -65,6 +70,15 @@ struct FrameworkAccess {
 
 // The window that the WM_SETCURSOR being handled is about (SetCursor applies to it).
 void SetCursorTarget(QWidget* widget);
+// A control's own cursor (an edit's text cursor), kept when it is built so that the default cursor
+// handling can give it back after a window has set another one over it.
+void RememberClassCursor(QWidget* widget);
+void RestoreClassCursor(QWidget* widget);
+
+// A push button's caption wider than the room its frame leaves is shown in a smaller size of the
+// dialog's font, so that the whole text shows.
+class QPushButton;
+void FitCaptionToButton(QPushButton* button);
 
 // The image registered under that id, loaded once; nullptr when there is none.
 FrameworkImage* LoadImageResource(UINT id);

@@ -2,13 +2,18 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QRadioButton>
 #include <QTimer>
 
@@ -27,6 +32,7 @@ std::map<UINT, std::string> g_strings;
 std::map<UINT, std::unique_ptr<FrameworkImage>> g_imageCache;
 
 QPointer<QWidget> g_cursorTarget;
+const char kClassCursorProperty[] = "quorixClassCursor";
 HCURSOR g_currentCursor = nullptr;
 
 // Multi-line edits hold "\n"; the program's texts break lines with "\r\n".
@@ -100,10 +106,51 @@ int GetSystemMetrics(int index)
 
 // ---- Widgets ----
 
+void FitCaptionToButton(QPushButton* button)
+{
+    button->setFont(QFont());  // the dialog's font, as the window gives it
+    QString caption;
+    const QString text = button->text();
+    for (int i = 0; i < text.size(); ++i) {
+        // "&x" underlines x and takes no room of its own; "&&" shows one "&".
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
+            ++i;
+        caption += text[i];
+    }
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = text;
+    const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+    QFont font = button->font();
+    qreal size = font.pointSizeF();
+    if (size <= 0)
+        return;
+    bool smaller = false;
+    while (QFontMetrics(font).horizontalAdvance(caption) > room && size > 6) {
+        size -= 0.5;
+        font.setPointSizeF(size);
+        smaller = true;
+    }
+    if (smaller)
+        button->setFont(font);
+}
+
+void FrameworkPictureLabel::mousePressEvent(QMouseEvent* event)
+{
+    QLabel::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton)
+        m_bLeftDown = rect().contains(event->position().toPoint());
+}
+
 void FrameworkPictureLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);
-    if (onClicked)
+    if (event->button() != Qt::LeftButton)
+        return;
+    // A press that began elsewhere, or a release dragged off the picture, is no click.
+    bool clicked = m_bLeftDown && rect().contains(event->position().toPoint());
+    m_bLeftDown = false;
+    if (clicked && onClicked)
         onClicked();
 }
 
@@ -171,8 +218,11 @@ void CWnd::SetWindowText(const char* text)
         if (combo->lineEdit())
             combo->lineEdit()->setCursorPosition(0);
     }
-    else if (auto* button = qobject_cast<QAbstractButton*>(m_pWidget))
+    else if (auto* button = qobject_cast<QAbstractButton*>(m_pWidget)) {
         button->setText(ToQtText(text, false));
+        if (auto* push = qobject_cast<QPushButton*>(button))
+            FitCaptionToButton(push);
+    }
     else if (auto* group = qobject_cast<QGroupBox*>(m_pWidget))
         group->setTitle(ToQtText(text, false));
     else if (auto* label = qobject_cast<QLabel*>(m_pWidget))
@@ -338,6 +388,7 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
     m_currentMessage = message;
     m_currentWParam = wParam;
     m_currentLParam = lParam;
+    ++m_nDispatchDepth;
     LRESULT result = 0;
     bool handled = false;
     for (const MessageMapEntry& entry : GetMessageMap()) {
@@ -354,6 +405,11 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
     m_currentMessage = savedMessage;
     m_currentWParam = savedW;
     m_currentLParam = savedL;
+    // A dialog ended by a handler goes once the outermost handler has returned.
+    if (--m_nDispatchDepth == 0) {
+        if (auto* dialog = dynamic_cast<CDialog*>(this))
+            dialog->FinishPendingEnd();
+    }
     return result;
 }
 
@@ -376,9 +432,10 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             dialog->OnCancel();
         return 0;
     case WM_SETCURSOR: {
+        // The window under the pointer shows its own class's cursor: an edit keeps its text cursor.
         auto* window = reinterpret_cast<CWnd*>(wParam);
         if (window && window->GetQWidget())
-            window->GetQWidget()->unsetCursor();
+            RestoreClassCursor(window->GetQWidget());
         return FALSE;
     }
     default:
@@ -691,6 +748,21 @@ HICON CopyIcon(HICON icon)
     std::lock_guard<std::mutex> lock(g_cursorMutex);
     g_cursorCopies.push_back(std::make_unique<FrameworkImage>(*icon));
     return g_cursorCopies.back().get();
+}
+
+void RememberClassCursor(QWidget* widget)
+{
+    if (widget->testAttribute(Qt::WA_SetCursor))
+        widget->setProperty(kClassCursorProperty, QVariant::fromValue(widget->cursor()));
+}
+
+void RestoreClassCursor(QWidget* widget)
+{
+    QVariant cursor = widget->property(kClassCursorProperty);
+    if (cursor.isValid())
+        widget->setCursor(cursor.value<QCursor>());
+    else
+        widget->unsetCursor();
 }
 
 void SetCursorTarget(QWidget* widget)

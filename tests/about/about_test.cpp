@@ -419,3 +419,59 @@ TEST_F(AboutDialogTest, RunsModallyUntilExit)
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_TRUE(m_boxes.empty());
 }
+
+TEST_F(AboutDialogTest, EscapeDuringARequestEndsTheDialogOnceTheHandlerHasReturned)
+{
+    // Escape while "Check for updates" waits for its reply: the dialog stays up, so the answer's box
+    // has the dialog behind it, and the dialog ends when the handler returns.
+    m_dlg.DestroyWindow();
+    const char kCheckPath[] = "/script/checkversion.php";
+    s_server->Reply(kCheckPath, 200, "PASS");
+    s_server->Hold(kCheckPath);
+    CAboutDlg dlg;
+    PrepareAboutDialog(dlg, __DATE__, __TIME__);
+    bool shownAtBox = false;
+    bool ownsTheBox = false;
+    SetMessageBoxHook([&](const std::string& text, const std::string& caption, unsigned type) {
+        m_boxes.push_back({text, caption, type});
+        QWidget* w = dlg.GetQWidget();
+        shownAtBox = w && w->isVisible();
+        ownsTheBox = w && QApplication::activeModalWidget() == w;
+        return DefaultMessageBoxAnswer(type);
+    });
+    bool shownAfterEscape = false;
+    bool endedAfterEscape = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        // Runs inside the request's message pump once the request has reached the server.
+        if (s_server->TakeRequests().empty())
+            return;
+        poll.stop();
+        QTest::keyClick(dlg.GetQWidget(), Qt::Key_Escape);
+        QApplication::processEvents();
+        shownAfterEscape = dlg.GetQWidget()->isVisible();
+        endedAfterEscape = dlg.IsEnded();
+        s_server->Release(kCheckPath);
+    });
+    QTimer::singleShot(0, [&dlg, &poll] {
+        poll.start();
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_CHECK_UPDATES)->GetQWidget()),
+                          Qt::LeftButton);
+    });
+    // Should the request never arrive, the dialog still ends, and the test fails instead of hanging.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        s_server->Release(kCheckPath);
+        QTest::keyClick(dlg.GetQWidget(), Qt::Key_Escape);
+    });
+    watchdog.start(120000);
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(endedAfterEscape);
+    EXPECT_TRUE(shownAfterEscape);
+    ASSERT_EQ(1u, m_boxes.size());
+    EXPECT_EQ(kNoUpdates, m_boxes[0].text);
+    EXPECT_TRUE(shownAtBox);
+    EXPECT_TRUE(ownsTheBox);
+}

@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
@@ -81,7 +83,13 @@ public:
         };
         return map;
     }
-    void OnGo() { log.push_back("go"); }
+    std::function<void()> onGo;
+    void OnGo()
+    {
+        log.push_back("go");
+        if (onGo)
+            onGo();
+    }
     void OnTimer(UINT_PTR id)
     {
         log.push_back("timer " + std::to_string(id));
@@ -284,6 +292,67 @@ TEST_F(FrameworkTest, KeysAndTheCloseBoxReachTheirHandlers)
     dlg->Create();
     QTest::keyClick(W(IDC_NAME), Qt::Key_Escape);
     EXPECT_EQ(dlg->log, std::vector<std::string>{"cancel"});
+}
+
+TEST_F(FrameworkTest, ADialogEndedInsideAHandlerStaysUntilTheHandlerReturns)
+{
+    // A handler that waits by pumping messages, as a web request does; Escape arrives meanwhile.
+    dlg.reset();
+    TestDialog modal;
+    std::vector<std::string> seen;
+    auto note = [&](const char* when) {
+        seen.push_back(std::string(when) + (modal.IsEnded() ? " ended" : " running") +
+                       (modal.GetQWidget()->isVisible() ? " shown" : " hidden"));
+    };
+    modal.onGo = [&] {
+        QTimer::singleShot(0, [&] { QTest::keyClick(modal.GetQWidget(), Qt::Key_Escape); });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return modal.IsEnded(); }, 10000));
+        // Messages still flow to the dialog while the handler goes on.
+        QApplication::processEvents();
+        note("in handler");
+        modal.SendMessage(WM_TIMER, 3, 0);
+        note("after a nested message");
+    };
+    QTimer::singleShot(0, [&] {
+        note("before");
+        QTest::mouseClick(modal.GetDlgItem(IDC_GO)->GetQWidget(), Qt::LeftButton);
+        // Back from the handler: the window is gone and the modal loop ends.
+        seen.push_back(modal.GetQWidget() && modal.GetQWidget()->isVisible() ? "returned shown" : "returned hidden");
+    });
+    EXPECT_EQ(modal.DoModal(), IDCANCEL);
+    EXPECT_EQ(seen, (std::vector<std::string>{"before running shown", "in handler ended shown",
+                                              "after a nested message ended shown", "returned hidden"}));
+    EXPECT_EQ(modal.log, (std::vector<std::string>{"go", "cancel", "timer 3"}));
+
+    // Outside any handler the dialog goes at once.
+    TestDialog plain;
+    plain.Create();
+    plain.EndDialog(IDOK);
+    EXPECT_FALSE(plain.GetQWidget()->isVisible());
+    EXPECT_EQ(plain.GetResult(), IDOK);
+}
+
+TEST_F(FrameworkTest, APushButtonShowsItsWholeCaption)
+{
+    auto* go = qobject_cast<QPushButton*>(W(IDC_GO));
+    auto fits = [go] {
+        QStyleOptionButton option;
+        option.initFrom(go);
+        option.text = go->text();
+        int room = go->style()->subElementRect(QStyle::SE_PushButtonContents, &option, go).width();
+        return QFontMetrics(go->font()).horizontalAdvance(go->text()) <= room;
+    };
+    const qreal dialogSize = dlg->GetQWidget()->font().pointSizeF();
+    EXPECT_EQ(go->font().pointSizeF(), dialogSize);
+    // A caption too wide for the dialog's font takes a smaller size of it; a short one gets the
+    // dialog's font back.
+    dlg->GetDlgItem(IDC_GO)->SetWindowText("Go much further");
+    EXPECT_TRUE(fits());
+    EXPECT_LT(go->font().pointSizeF(), dialogSize);
+    EXPECT_EQ(go->font().family(), dlg->GetQWidget()->font().family());
+    dlg->GetDlgItem(IDC_GO)->SetWindowText("&Go");
+    EXPECT_TRUE(fits());
+    EXPECT_EQ(go->font().pointSizeF(), dialogSize);
 }
 
 TEST_F(FrameworkTest, TimersByIdReachOnTimer)

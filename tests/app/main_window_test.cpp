@@ -7,7 +7,11 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QLabel>
 #include <QTimer>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -21,8 +25,11 @@
 #include "gui_fixture.h"
 #include "build_config.h"
 #include "platform/clock.h"
+#include "platform/message_pump.h"
 #include "reports/capture_clock.h"
 #include "support/mstp_frames.h"
+#include "web/loopback_server.h"
+#include "web/vantrel_com.h"
 
 using namespace apptest;
 
@@ -451,6 +458,58 @@ TEST_F(WindowTest, BannerDrawsAndLinks)
     }
 }
 
+TEST_F(WindowTest, BannerOpensOnlyOnALeftClickThatBeganAndEndedOnIt)
+{
+    OpenWindow();
+    QWidget* banner = W(IDC_BANNER);
+    QWindow* window = dlg->GetQWidget()->windowHandle();
+    const QPoint centre = banner->rect().center();
+    const QPoint inWindow = banner->mapTo(dlg->GetQWidget(), centre);
+    const QPoint belowBanner = banner->mapTo(dlg->GetQWidget(), QPoint(centre.x(), banner->height() + 20));
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        size_t links;
+    } cases[] = {
+        {"left click", [&] { QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, inWindow); }, 1},
+        {"left press and release at another spot of the banner",
+         [&] {
+             QTest::mousePress(banner, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+             QTest::mouseRelease(banner, Qt::LeftButton, Qt::NoModifier, centre);
+         },
+         1},
+        {"right click", [&] { QTest::mouseClick(banner, Qt::RightButton, Qt::NoModifier, centre); }, 0},
+        {"middle click", [&] { QTest::mouseClick(banner, Qt::MiddleButton, Qt::NoModifier, centre); }, 0},
+        {"press elsewhere, release on the banner",
+         [&] {
+             QTest::mousePress(W(IDC_PROJECT_NAME), Qt::LeftButton);
+             QTest::mouseRelease(banner, Qt::LeftButton, Qt::NoModifier, centre);
+         },
+         0},
+        {"press on the banner, dragged off and released",
+         [&] {
+             QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, inWindow);
+             QTest::mouseMove(window, belowBanner);
+             QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, belowBanner);
+         },
+         0},
+        {"right press on the banner, left release on it",
+         [&] {
+             QTest::mousePress(banner, Qt::RightButton, Qt::NoModifier, centre);
+             QTest::mouseRelease(banner, Qt::RightButton, Qt::NoModifier, centre);
+             QTest::mouseRelease(banner, Qt::LeftButton, Qt::NoModifier, centre);
+         },
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        opened.clear();
+        c.act();
+        QApplication::processEvents();
+        EXPECT_EQ(opened.size(), c.links);
+    }
+}
+
 TEST_F(WindowTest, HandCursorOnlyOverTheBanner)
 {
     OpenWindow();
@@ -472,6 +531,41 @@ TEST_F(WindowTest, HandCursorOnlyOverTheBanner)
     EXPECT_NE(start->cursor().shape(), Qt::PointingHandCursor);
     enter(w);
     EXPECT_NE(w->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(WindowTest, ThePointerPassingOverTheBannerLeavesTheEditsTheirTextCursor)
+{
+    OpenWindow();
+    QWidget* w = dlg->GetQWidget();
+    QWindow* window = w->windowHandle();
+    // The pointer moved through the window system, as a person moves it, onto each control in turn.
+    auto moveOnto = [&](QWidget* target) {
+        QTest::mouseMove(window, target->mapTo(w, target->rect().center()));
+        QApplication::processEvents();
+    };
+    auto editCursor = [](QWidget* edit) {
+        return qobject_cast<QLineEdit*>(edit)->cursor().shape();
+    };
+    // The pointer arrives on the window's background first.
+    QTest::mouseMove(window, QPoint(w->width() / 2, w->height() - 3));
+    const Qt::CursorShape projectBefore = editCursor(W(IDC_PROJECT_NAME));
+    ASSERT_EQ(projectBefore, Qt::IBeamCursor);
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass);
+        moveOnto(W(IDC_BANNER));
+        EXPECT_EQ(W(IDC_BANNER)->cursor().shape(), Qt::PointingHandCursor);
+        for (int id : {IDC_PROJECT_NAME, IDC_AVERAGE_DIM}) {
+            moveOnto(W(id));
+            EXPECT_EQ(editCursor(W(id)), Qt::IBeamCursor) << id;
+        }
+        // A read-only field keeps the toolkit's own cursor for it, and so does every button.
+        moveOnto(W(IDC_FILE_LENGTH));
+        EXPECT_NE(editCursor(W(IDC_FILE_LENGTH)), Qt::PointingHandCursor);
+        moveOnto(W(IDC_START));
+        EXPECT_EQ(W(IDC_START)->cursor().shape(), Qt::ArrowCursor);
+        QTest::mouseMove(window, QPoint(w->width() / 2, w->height() - 3));
+        EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    }
 }
 
 TEST_F(WindowTest, AMinimisedWindowPaintsItsIconInTheMiddle)
@@ -535,6 +629,84 @@ TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
     Click(IDC_ABOUT);
     EXPECT_EQ(captions, (std::vector<std::string>{"About Quorix", "About Quorix"}));
     EXPECT_FALSE(dlg->IsEnded());
+}
+
+TEST_F(WindowTest, AnAboutBoxEndedDuringARequestKeepsTheMainWindowBlockedUntilItsBoxIsAnswered)
+{
+    // Escape on the About box while "Check for updates" waits, then Close on the main window: the
+    // About box stays up until the request's box is answered, and the main window, blocked by it
+    // all the while, stays open.
+    LoopbackServer server;
+    const char kCheckPath[] = "/script/checkversion.php";
+    server.Reply(kCheckPath, 200, "PASS");
+    server.Hold(kCheckPath);
+    SetVantrelWebHost(server.Host().c_str());
+    // The program's own message pump, so that the window stays live while the request waits.
+    ShellOpenHook shellHook = SetShellOpenHook(nullptr);
+    InstallQtPlatformHooks();
+    SetShellOpenHook(shellHook);
+    OpenWindow();
+    QWidget* main = dlg->GetQWidget();
+    QWidget* about = nullptr;
+    std::vector<std::string> atBox;
+    SetMessageBoxHook([&](const std::string& text, const std::string& caption, unsigned type) {
+        boxes.push_back({text, caption, type});
+        atBox.push_back(std::string(about && about->isVisible() ? "about shown" : "about gone") +
+                        (main->isVisible() ? ", main shown" : ", main gone"));
+        return DefaultMessageBoxAnswer(type);
+    });
+    bool mainEndedByClose = true;
+    // Runs inside the request's message pump; acts once the request has reached the server.
+    QTimer duringRequest;
+    duringRequest.setInterval(10);
+    QObject::connect(&duringRequest, &QTimer::timeout, [&] {
+        if (server.TakeRequests().empty())
+            return;
+        duringRequest.stop();
+        QTest::keyClick(about, Qt::Key_Escape);
+        QApplication::processEvents();
+        QWidget* close = W(IDOK);
+        QTest::mouseClick(main->windowHandle(), Qt::LeftButton, Qt::NoModifier, close->mapTo(main, close->rect().center()));
+        QApplication::processEvents();
+        mainEndedByClose = dlg->IsEnded();
+        server.Release(kCheckPath);
+    });
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
+            return;
+        poll.stop();
+        about = modal;
+        QPushButton* check = nullptr;
+        for (QPushButton* b : about->findChildren<QPushButton*>())
+            if (b->text() == "Check for updates")
+                check = b;
+        ASSERT_NE(check, nullptr);
+        duringRequest.start();
+        QTest::mouseClick(check, Qt::LeftButton);  // returns once the request is answered
+    });
+    // Should the request never arrive, the boxes still end, and the test fails instead of hanging.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        server.Release(kCheckPath);
+        if (QWidget* modal = QApplication::activeModalWidget())
+            QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    watchdog.start(120000);
+    poll.start();
+    Click(IDC_ABOUT);
+    SetVantrelWebHost(nullptr);
+    SetMessagePumpHook(nullptr);
+    EXPECT_FALSE(mainEndedByClose);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "No updates available ");
+    EXPECT_EQ(atBox, std::vector<std::string>{"about shown, main shown"});
+    EXPECT_FALSE(dlg->IsEnded());
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 // ---- Captures from log files ----
@@ -1093,4 +1265,51 @@ TEST_F(CaptureTest, SavesScreenshotsOfTheWindow)
     QPixmap done = dlg->GetQWidget()->grab();
     ASSERT_TRUE(done.save(QString::fromStdString((dir / "main_window_done.png").string()), "PNG"));
     EXPECT_GT(fs::file_size(dir / "main_window.png"), 1000u);
+}
+
+TEST_F(WindowTest, TheAboutBoxShowsItsWholePictureAndWebLink)
+{
+    OpenWindow();
+    fs::path dir = fs::path(QUORIX_TEST_BINARY_DIR) / "screenshots";
+    fs::create_directories(dir);
+    QSize picture, room, art;
+    int captionWidth = 0, captionRoom = 0;
+    bool saved = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
+            return;
+        poll.stop();
+        for (QLabel* label : modal->findChildren<QLabel*>()) {
+            if (label->pixmap().isNull())
+                continue;
+            picture = label->size();
+            room = label->contentsRect().size();
+            art = label->pixmap().size();
+        }
+        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
+            if (button->text() != QUORIX_WEB_HOST)
+                continue;
+            // The room the style leaves the caption inside the button's frame.
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            captionRoom = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+            captionWidth = QFontMetrics(button->font()).horizontalAdvance(button->text());
+        }
+        saved = modal->grab().save(QString::fromStdString((dir / "about_box.png").string()), "PNG");
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    poll.start();
+    Click(IDC_ABOUT);
+    EXPECT_TRUE(saved);
+    // The art is drawn for the picture inside its edge, so none of it is cut off (the main window's
+    // 550 by 80 banner would be).
+    EXPECT_FALSE(art.isEmpty());
+    EXPECT_LE(art.width(), room.width()) << "picture " << picture.width() << "x" << picture.height();
+    EXPECT_LE(art.height(), room.height());
+    EXPECT_GT(captionWidth, 0);
+    EXPECT_LE(captionWidth, captionRoom);
 }
