@@ -1,5 +1,8 @@
 // The captured log-file format as the reader takes it, through the real worker.
 #include <fcntl.h>
+#include <sys/statvfs.h>
+
+#include <chrono>
 
 #include "mstp_test_support.h"
 
@@ -153,4 +156,80 @@ TEST_F(LogReader, StoppedCaptureClosesItsStream)
     stack.Disconnect();
     stack.WaitForWorker();
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+}
+
+// A log past 2 GiB: a day of traffic at 38400 baud is about a gigabyte of text. Blank space (really
+// written, so the reader reads all of it) carries the frames past the 2 GiB mark, one of them across
+// it; every frame is read, and the position the progress bar reads is the true one.
+TEST_F(LogReader, LogPastTwoGibibytesIsReadToItsEnd)
+{
+    const int64_t mark = int64_t{1} << 31;
+    struct statvfs fsInfo {};
+    ASSERT_EQ(statvfs(m_dir.c_str(), &fsInfo), 0);
+    const uint64_t freeBytes = static_cast<uint64_t>(fsInfo.f_bavail) * fsInfo.f_frsize;
+    if (freeBytes < 2200000000ull)
+        GTEST_SKIP() << "needs 2.2 GB free in " << m_dir << " for a log past 2 GiB; " << freeBytes << " bytes free";
+
+    const Octets head = mstpgen::Frame(0, 8, 7);
+    mstpgen::NetworkSpec network;
+    const mstpgen::Traffic tail = mstpgen::Generate(network, 3000);
+    const std::string headText = Hex(head);
+    const std::string tailText = Hex(tail.octets);
+    const int64_t tailAt = mark - 4; // the tail's second octet stands across the mark
+    const std::string path = Path("big.log");
+    {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        auto put = [fd](const char* data, size_t size) {
+            while (size > 0) {
+                const ssize_t n = write(fd, data, size);
+                if (n <= 0)
+                    return false;
+                data += n;
+                size -= static_cast<size_t>(n);
+            }
+            return true;
+        };
+        bool ok = put(headText.data(), headText.size());
+        const std::string blank(size_t{1} << 20, ' ');
+        for (int64_t at = static_cast<int64_t>(headText.size()); ok && at < tailAt;) {
+            const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(blank.size()), tailAt - at));
+            ok = put(blank.data(), n);
+            at += static_cast<int64_t>(n);
+        }
+        ok = ok && put(tailText.data(), tailText.size());
+        ASSERT_EQ(close(fd), 0);
+        if (!ok) {
+            unlink(path.c_str());
+            GTEST_SKIP() << "the disk filled while writing a log past 2 GiB";
+        }
+    }
+    const int64_t size = tailAt + static_cast<int64_t>(tailText.size());
+
+    CMstpStack stack;
+    stack.m_cSource = SOURCE_LOG_FILE;
+    stack.m_pLogFile = fopen(path.c_str(), "r");
+    ASSERT_NE(stack.m_pLogFile, nullptr);
+    stack.m_lLogFileSize = size;
+    stack.SetFrameCallback(RecordFrame);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(stack.Connect(NoDataIndication, 0, 9600, THIS_STATION, 0, 1), 1);
+    ASSERT_TRUE(WaitUntil([&] { return stack.m_nLogReadState.load() != LOG_READ_NORMAL; }));
+    stack.Disconnect();
+    stack.WaitForWorker();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    unlink(path.c_str());
+    std::printf("read a log of %lld bytes in %.1f s\n", static_cast<long long>(size), seconds);
+
+    EXPECT_EQ(stack.m_nLogReadState.load(), LOG_READ_COMPLETED);
+    EXPECT_EQ(stack.m_lLogReadPosition.load(), size);
+    std::vector<Report> reports = TakeReports();
+    ASSERT_EQ(reports.size(), 1 + tail.frames);
+    EXPECT_EQ(Hex(reports[0].octets), headText);
+    Octets tailRead;
+    for (size_t i = 1; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].valid, 1);
+        mstpgen::Append(tailRead, reports[i].octets);
+    }
+    EXPECT_TRUE(tailRead == tail.octets) << "the frames past the mark, whole and in order";
 }
