@@ -1,10 +1,10 @@
 // The captured log-file format as the reader takes it, through the real worker.
 #include <fcntl.h>
-#include <sys/statvfs.h>
 
 #include <chrono>
 
 #include "mstp_test_support.h"
+#include "support/big_log.h"
 
 using namespace mstptest;
 
@@ -163,11 +163,9 @@ TEST_F(LogReader, StoppedCaptureClosesItsStream)
 // it; every frame is read, and the position the progress bar reads is the true one.
 TEST_F(LogReader, LogPastTwoGibibytesIsReadToItsEnd)
 {
-    const int64_t mark = int64_t{1} << 31;
-    struct statvfs fsInfo {};
-    ASSERT_EQ(statvfs(m_dir.c_str(), &fsInfo), 0);
-    const uint64_t freeBytes = static_cast<uint64_t>(fsInfo.f_bavail) * fsInfo.f_frsize;
-    if (freeBytes < 2200000000ull)
+    const int64_t mark = mstpgen::kTwoGiB;
+    uint64_t freeBytes = 0;
+    if (!mstpgen::RoomForBigLog(m_dir, &freeBytes))
         GTEST_SKIP() << "needs 2.2 GB free in " << m_dir << " for a log past 2 GiB; " << freeBytes << " bytes free";
 
     const Octets head = mstpgen::Frame(0, 8, 7);
@@ -177,33 +175,8 @@ TEST_F(LogReader, LogPastTwoGibibytesIsReadToItsEnd)
     const std::string tailText = Hex(tail.octets);
     const int64_t tailAt = mark - 4; // the tail's second octet stands across the mark
     const std::string path = Path("big.log");
-    {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        auto put = [fd](const char* data, size_t size) {
-            while (size > 0) {
-                const ssize_t n = write(fd, data, size);
-                if (n <= 0)
-                    return false;
-                data += n;
-                size -= static_cast<size_t>(n);
-            }
-            return true;
-        };
-        bool ok = put(headText.data(), headText.size());
-        const std::string blank(size_t{1} << 20, ' ');
-        for (int64_t at = static_cast<int64_t>(headText.size()); ok && at < tailAt;) {
-            const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(blank.size()), tailAt - at));
-            ok = put(blank.data(), n);
-            at += static_cast<int64_t>(n);
-        }
-        ok = ok && put(tailText.data(), tailText.size());
-        ASSERT_EQ(close(fd), 0);
-        if (!ok) {
-            unlink(path.c_str());
-            GTEST_SKIP() << "the disk filled while writing a log past 2 GiB";
-        }
-    }
+    if (!mstpgen::WriteBlankPaddedLog(path, headText, tailAt, tailText))
+        GTEST_SKIP() << "a log past 2 GiB could not be written in " << m_dir;
     const int64_t size = tailAt + static_cast<int64_t>(tailText.size());
 
     CMstpStack stack;
