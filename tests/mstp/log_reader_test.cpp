@@ -123,6 +123,30 @@ TEST_F(LogReader, PositionAtEndIsPublished)
     EXPECT_EQ(run.stack->m_lLogReadPosition.load(), static_cast<long>(text.size()));
 }
 
+// The reader takes the file a block of 16 KiB at a time: the octets, the positions and the end are the
+// same wherever a block ends, inside a pair of digits, after a single digit or inside white space.
+TEST_F(LogReader, BlockEndsChangeNothing)
+{
+    const std::string token = Hex(mstpgen::Frame(0, 8, 7));
+    for (const std::string& frameText : {token, std::string("55FF0 8 7 0 0 73")}) {
+        for (size_t pad = 16378; pad <= 16386; ++pad) {
+            SCOPED_TRACE(frameText + " after " + std::to_string(pad));
+            const std::string text = std::string(pad, ' ') + frameText + std::string(pad, '\n') + frameText;
+            LogRun run = RunLogCapture(Path("pad.txt"), text);
+            EXPECT_EQ(run.finalState, LOG_READ_COMPLETED);
+            ASSERT_EQ(run.reports.size(), 2u);
+            EXPECT_EQ(Hex(run.reports[0].octets), token);
+            EXPECT_EQ(Hex(run.reports[1].octets), token);
+            EXPECT_EQ(run.stack->m_lLogReadPosition.load(), static_cast<int64_t>(text.size()));
+        }
+    }
+    // A 0 in the data is no white space: the text is not a log from there on.
+    LogRun run = RunLogCapture(Path("nul.txt"), token + std::string(1, '\0') + token);
+    EXPECT_EQ(run.finalState, LOG_READ_NOT_LOG_FILE);
+    EXPECT_EQ(run.reports.size(), 1u);
+    EXPECT_EQ(run.stack->m_lLogReadPosition.load(), static_cast<int64_t>(token.size()));
+}
+
 // A stream that failed to open is never read.
 TEST_F(LogReader, MissingStreamIsNotRead)
 {
