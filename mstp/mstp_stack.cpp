@@ -23,12 +23,11 @@ CMstpStack::CMstpStack()
       ReceivedInvalidFrame(0), ReceivedValidFrame(0), m_nReceiveState(RECEIVE_STATE_IDLE),
       m_nMasterState(MASTER_STATE_IDLE), m_nQueueIndex(0), NextFrame(0), m_pfnDataIndication(nullptr),
       m_pfnFrameMonitor(nullptr), m_bListenOnly(0), m_bVerbose(0), m_nComPort(0), m_nBaudRate(0),
-      m_nBytesWaiting(0), m_bConnected(0), m_nRestartCount(0), m_nOctetLossCount(0), SilenceTimer(0.0f), Tframe_abort(100),
+      m_nBytesWaiting(0), m_bConnected(0), m_nRestartCount(0), SilenceTimer(0.0f), Tframe_abort(100),
       Tno_token(500), Treply_timeout(300), Nmax_info_frames(1), Npoll(50), Nmax_master(MSTP_MAX_MASTER),
       Nretry_token(1), Nmin_octets(1), Tslot(10), m_nSendDelay(20), Tusage_timeout(100),
       m_nSoleMasterSilenceLimit(1000), m_lLogReadPosition(0), m_bStopRequested(false), m_cCaptureSource(0),
-      m_pReadStream(nullptr), m_lReadLimit(0), m_lReadPosition(-1), m_LogBlock{}, m_nLogBlockPos(0),
-      m_nLogBlockLength(0), m_bBehindLine(false), m_nTurnsToLossCheck(0), m_nFrameEndedInStep(0),
+      m_pReadStream(nullptr), m_lReadLimit(0), m_lReadPosition(-1), m_nFrameEndedInStep(0),
       m_bOctetRead(false)
 {
 }

@@ -170,7 +170,7 @@ public:
     std::atomic<int> m_nRestartCount;
     // Times the serial driver said it lost octets during this capture (each followed by a restart);
     // set to 0 by a capture's Connect, not by the restart's.
-    std::atomic<int> m_nOctetLossCount;
+    std::atomic<int> m_nOctetLossCount{0};
     float SilenceTimer;
     // Timing parameters (ms or counts), set by the constructor and never changed.
     uint32_t Tframe_abort;
@@ -214,11 +214,11 @@ private:
     // The reader's own buffer: the stream is read only by the worker, a block at a time, so no
     // stream lock is taken per character. One octet past the data always holds a 0.
     static constexpr size_t LOG_READ_BLOCK = 16384;
-    char m_LogBlock[LOG_READ_BLOCK + 1];
-    size_t m_nLogBlockPos;
-    size_t m_nLogBlockLength;
-    bool m_bBehindLine;          // the input queue is above 510 octets and has been said so
-    unsigned m_nTurnsToLossCheck; // worker turns left until the driver's loss counters are read
+    char m_LogBlock[LOG_READ_BLOCK + 1] = {};
+    size_t m_nLogBlockPos = 0;
+    size_t m_nLogBlockLength = 0;
+    bool m_bBehindLine = false;       // the input queue is above 510 octets and has been said so
+    unsigned m_nTurnsToLossCheck = 0; // worker turns left until the driver's loss counters are read
     int m_nFrameEndedInStep;     // 0 none, 1 valid, 2 damaged: what ended during this Idle step
     bool m_bOctetRead;           // the last ReadByte took an octet off the line
 };

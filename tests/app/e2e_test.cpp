@@ -336,7 +336,8 @@ TEST_F(E2eTest, AProgramStoppedForASecondLosesNoFrame)
     EXPECT_GE(openers, 1u);
     EXPECT_EQ(lines, traffic.frames);
     EXPECT_EQ(valid, traffic.frames);
-    EXPECT_NE(ReadAll(work_ / "Debuglog.txt").find("MSTP.Error #110 - Too many bytes in the buffer "), std::string::npos)
+    const std::string debugLog = ReadAll(work_ / "Debuglog.txt");
+    EXPECT_NE(debugLog.find("MSTP.Error #110 - Too many bytes in the buffer "), std::string::npos)
         << "the stop put more than 510 octets in the queue";
 }
 
