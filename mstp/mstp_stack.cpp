@@ -264,9 +264,10 @@ void CMstpStack::WorkerLoop()
 }
 
 // A long input queue is said once each time it passes 510 octets, and worked off one octet per turn:
-// the driver holds far more, so nothing is lost by falling behind for a while. Only the driver knows
-// when octets were lost (its overrun counters); then the frame in progress is broken and the port
-// is restarted.
+// the driver holds far more, so nothing is lost by falling behind for a while. The driver hands on
+// what it holds in bursts, so the queue may pass 510 again before the worker has caught up: that is
+// the same fall behind, said once. Only the driver knows when octets were lost (its overrun
+// counters); then the frame in progress is broken and the port is restarted.
 void CMstpStack::CheckInputQueue()
 {
     const uint32_t waiting = m_nBytesWaiting.load(std::memory_order_relaxed);
@@ -279,8 +280,8 @@ void CMstpStack::CheckInputQueue()
             printf("MSTP.FYI #35 - Not enough resources available, close down some other applications for better "
                    "performance.\n");
         }
-    } else {
-        m_bBehindLine = false;
+    } else if (waiting == 0) {
+        m_bBehindLine = false; // caught up
     }
     // The counters are a system call away: read them every few dozen turns, a few milliseconds of
     // line time at most.

@@ -217,7 +217,7 @@ private:
     char m_LogBlock[LOG_READ_BLOCK + 1] = {};
     size_t m_nLogBlockPos = 0;
     size_t m_nLogBlockLength = 0;
-    bool m_bBehindLine = false;       // the input queue is above 510 octets and has been said so
+    bool m_bBehindLine = false;       // the queue passed 510 octets, was said so, and is not yet empty
     unsigned m_nTurnsToLossCheck = 0; // worker turns left until the driver's loss counters are read
     int m_nFrameEndedInStep;     // 0 none, 1 valid, 2 damaged: what ended during this Idle step
     bool m_bOctetRead;           // the last ReadByte took an octet off the line

@@ -127,7 +127,8 @@ protected:
 };
 
 // More than 510 octets queued is no loss: every octet is worked off one per turn, the port is not
-// restarted, and the two lines are written once each time the queue passes 510.
+// restarted, and the two lines are written once each time the queue passes 510 (after having been
+// worked off).
 TEST_F(BehindTheLine, LongQueueIsWorkedOffAndSaidOncePerRise)
 {
     ASSERT_EQ(Connect(), 1);
