@@ -43,18 +43,13 @@ void CQuorixDlg::OnBrowse()
             g_MstpStack.m_nLogReadState = LOG_READ_OPEN_FAILED;
             return;
         }
-        std::fseek(file, 0, SEEK_END);
-        long length = std::ftell(file);
+        // 64-bit offsets: a day of traffic at 38400 baud is about a gigabyte of hex text.
+        off_t length = fseeko(file, 0, SEEK_END) == 0 ? ftello(file) : -1;
         std::fclose(file);
         // Only the mark stays: Start opens the file anew for the reader.
         m_bLogFileOpened = true;
         g_MstpStack.m_pLogFile = nullptr;
-        // The reader and the progress bar take the size as 32 bits.
-        if (length < 0)
-            length = 0;
-        if (length > INT32_MAX)
-            length = INT32_MAX;
-        g_MstpStack.m_lLogFileSize = static_cast<int32_t>(length);
+        g_MstpStack.m_lLogFileSize = length < 0 ? 0 : static_cast<int64_t>(length);
         m_lFileLength = g_MstpStack.m_lLogFileSize;
         UpdateData(FALSE);
         GetDlgItem(IDC_START)->EnableWindow(TRUE);

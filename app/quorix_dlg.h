@@ -1,6 +1,7 @@
 #pragma once
 // The main window: data source, serial port and baud rate, project name, sample count, the
 // Start/Stop run control with progress and status, the rotating banner, the report link.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -25,7 +26,7 @@ public:
     CProgressCtrl m_progress;
     CString m_strLogFile;
     CString m_strProjectName;
-    long m_lFileLength;
+    int64_t m_lFileLength;
     CString m_strStatus;
     int m_nAverageDim;
     CString m_strBaudRate;

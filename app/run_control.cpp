@@ -103,6 +103,13 @@ CString RawLogLossLine()
 
 }  // namespace
 
+int LogReadProgress(int64_t position, int64_t size)
+{
+    if (size <= 0 || position <= 0)
+        return 0;
+    return static_cast<int>(static_cast<double>(position) / static_cast<double>(size) * 100.0);
+}
+
 const char* ProjectNameRefusal(const char* projectName)
 {
     std::string name = projectName ? projectName : "";
@@ -252,9 +259,7 @@ void CQuorixDlg::OnTimer(UINT_PTR nIDEvent)
             const int state = g_MstpStack.m_nLogReadState;
             if (state == LOG_READ_NORMAL) {
                 // The reader publishes its position; the stream itself belongs to the worker.
-                long position = g_MstpStack.m_lLogReadPosition;
-                long size = g_MstpStack.m_lLogFileSize;
-                g_nProgress = (size > 0 && position > 0) ? static_cast<int>(static_cast<double>(position) / size * 100.0) : 0;
+                g_nProgress = LogReadProgress(g_MstpStack.m_lLogReadPosition, g_MstpStack.m_lLogFileSize);
             }
             if (state == LOG_READ_COMPLETED && g_bStopped == 0) {
                 g_nProgress = 100;
@@ -349,6 +354,13 @@ void CQuorixDlg::OnStop()
                 }
             }
             m_strStatus += RawLogLossLine();
+        }
+        if (const int losses = g_MstpStack.m_nOctetLossCount; losses > 0) {
+            CString lost;
+            lost.Format("\r\nOctets were lost at the serial port %d times: the monitor fell behind the line, so the "
+                        "reports may miss frames.",
+                        losses);
+            m_strStatus += lost;
         }
         UpdateData(FALSE);
     }

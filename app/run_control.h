@@ -1,5 +1,6 @@
 #pragma once
 // Globals of the capture run control and the report folder name rule.
+#include <cstdint>
 #include <string>
 
 #include "platform/win_types.h"
@@ -17,6 +18,10 @@ extern std::string g_strPath;
 
 // The longest project name: the folder name (name and the 22-character stamp) must fit a file name.
 constexpr size_t MAX_PROJECT_NAME_LENGTH = 255 - 22;
+
+// The progress bar's position for a log file read up to position of size bytes: 0 to 100, truncated;
+// 0 for a size of 0. Sizes and positions pass 2 GiB.
+int LogReadProgress(int64_t position, int64_t size);
 
 // Why a project name cannot name a folder directly in the working directory; nullptr when it can.
 const char* ProjectNameRefusal(const char* projectName);

@@ -95,6 +95,8 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
         // The worker goes by its own copy of the source, so the caller may set up the next capture
         // while the last worker is still finishing its turn.
         m_cCaptureSource = m_cSource;
+        // A new capture; the restart after a loss keeps counting.
+        m_nOctetLossCount.store(0);
     }
 
     // The restart passes the same values back; not rewriting them keeps Disconnect's read of the
@@ -172,12 +174,19 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
     if (!onWorker && m_pReadStream && (m_cCaptureSource != SOURCE_LOG_FILE || m_pReadStream != m_pLogFile))
         CloseReadStream();
     if (!onWorker && m_cCaptureSource == SOURCE_LOG_FILE) {
-        // The reader keeps its own handle and limit, so a later Browse cannot pull them away.
-        m_pReadStream = m_pLogFile;
+        // The reader keeps its own handle and limit, so a later Browse cannot pull them away. A
+        // stream it is still reading goes on where it was, with what its block holds.
+        if (m_pReadStream != m_pLogFile) {
+            m_pReadStream = m_pLogFile;
+            m_lReadPosition = -1;
+            m_nLogBlockPos = 0;
+            m_nLogBlockLength = 0;
+        }
         m_lReadLimit = m_lLogFileSize;
-        m_lReadPosition = -1;
         m_lLogReadPosition.store(0);
     }
+    m_bBehindLine = false;
+    m_nTurnsToLossCheck = 0;
 
     if (m_bVerbose) {
         if (FILE* f = fopen("mstp_log.txt", "w"))
@@ -246,19 +255,42 @@ void CMstpStack::WorkerLoop()
             MasterNodeFSM();
         if (m_SerialPort.m_bLost)
             SerialPortLost();
-        uint32_t waiting = m_nBytesWaiting.load(std::memory_order_relaxed);
-        if (waiting > static_cast<uint32_t>(MSTP_FRAME_BUFFER_SIZE)) {
+        CheckInputQueue();
+        if (m_nBytesWaiting.load(std::memory_order_relaxed) == 0)
+            std::this_thread::yield();
+        timer.Tick();
+        SilenceTimer += timer.GetLapSeconds() * 1000.0f;
+    }
+}
+
+// A long input queue is said once each time it passes 510 octets, and worked off one octet per turn:
+// the driver holds far more, so nothing is lost by falling behind for a while. The driver hands on
+// what it holds in bursts, so the queue may pass 510 again before the worker has caught up: that is
+// the same fall behind, said once. Only the driver knows when octets were lost (its overrun
+// counters); then the frame in progress is broken and the port is restarted.
+void CMstpStack::CheckInputQueue()
+{
+    const uint32_t waiting = m_nBytesWaiting.load(std::memory_order_relaxed);
+    if (waiting > static_cast<uint32_t>(MSTP_FRAME_BUFFER_SIZE)) {
+        if (!m_bBehindLine) {
+            m_bBehindLine = true;
             DebugLog("MSTP.Error #110 - Too many bytes in the buffer %d", static_cast<int>(waiting));
             DebugLog("MSTP.FYI #35 - Not enough resources available, close down some other applications for "
                      "better performance.\n");
             printf("MSTP.FYI #35 - Not enough resources available, close down some other applications for better "
                    "performance.\n");
-            DumpInputBuffer();
         }
-        if (m_nBytesWaiting.load(std::memory_order_relaxed) == 0)
-            std::this_thread::yield();
-        timer.Tick();
-        SilenceTimer += timer.GetLapSeconds() * 1000.0f;
+    } else if (waiting == 0) {
+        m_bBehindLine = false; // caught up
+    }
+    // The counters are a system call away: read them every few dozen turns, a few milliseconds of
+    // line time at most.
+    if (m_cCaptureSource != SOURCE_SERIAL_PORT || m_nTurnsToLossCheck-- > 0)
+        return;
+    m_nTurnsToLossCheck = 63;
+    if (m_SerialPort.OctetsLost()) {
+        m_nOctetLossCount.fetch_add(1);
+        DumpInputBuffer();
     }
 }
 
@@ -325,10 +357,8 @@ void CMstpStack::DumpInputBuffer()
 
 namespace {
 
-inline bool IsLogSpace(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// White space before an octet, as scanf skips it.
+const char* const kLogSpace = " \t\n\v\f\r";
 
 inline int HexValue(int c)
 {
@@ -342,6 +372,19 @@ inline int HexValue(int c)
 }
 
 } // namespace
+
+// The next character of the log without taking it; EOF at the end of the data (or a failed read).
+int CMstpStack::PeekLogChar()
+{
+    if (m_nLogBlockPos == m_nLogBlockLength) {
+        m_nLogBlockLength = fread(m_LogBlock, 1, LOG_READ_BLOCK, m_pReadStream);
+        m_nLogBlockPos = 0;
+        m_LogBlock[m_nLogBlockLength] = '\0';
+        if (m_nLogBlockLength == 0)
+            return EOF;
+    }
+    return static_cast<unsigned char>(m_LogBlock[m_nLogBlockPos]);
+}
 
 // One octet from the captured log: white space, then one or two hex digits. FALSE when no octet is
 // taken: at the end of the data, past the measured size, or at text that is not hex; each of these
@@ -357,27 +400,36 @@ BOOL CMstpStack::ReadLogOctet()
         return FALSE;
     }
     if (m_lReadPosition < 0) {
-        long start = ftell(stream);
-        m_lReadPosition = start < 0 ? 0 : start;
+        off_t start = ftello(stream);
+        m_lReadPosition = start < 0 ? 0 : static_cast<int64_t>(start);
     }
 
+    // A run of white space is skipped a block at a time; the 0 after the block ends each run (a 0
+    // inside the data is no white space either, and is judged below like any other character).
     int c;
-    while ((c = getc(stream)) != EOF && IsLogSpace(c))
-        ++m_lReadPosition;
+    while ((c = PeekLogChar()) != EOF) {
+        const size_t run = strspn(m_LogBlock + m_nLogBlockPos, kLogSpace);
+        m_nLogBlockPos += run;
+        m_lReadPosition += static_cast<int64_t>(run);
+        if (m_nLogBlockPos < m_nLogBlockLength) {
+            c = static_cast<unsigned char>(m_LogBlock[m_nLogBlockPos]);
+            break;
+        }
+    }
     int endState = LOG_READ_NORMAL;
     int value = (c == EOF) ? -1 : HexValue(c);
     if (c == EOF) {
         endState = LOG_READ_COMPLETED;
     } else {
         if (value >= 0) {
+            ++m_nLogBlockPos;
             ++m_lReadPosition;
-            int next = getc(stream);
-            int low = (next == EOF) ? -1 : HexValue(next);
+            const int next = PeekLogChar();
+            const int low = (next == EOF) ? -1 : HexValue(next);
             if (low >= 0) {
                 value = value * 16 + low;
+                ++m_nLogBlockPos;
                 ++m_lReadPosition;
-            } else if (next != EOF) {
-                ungetc(next, stream);
             }
         }
         // Past the measured length the file grew after it was chosen: what was measured has been

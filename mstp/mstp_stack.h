@@ -105,6 +105,8 @@ public:
     void WaitForWorker();
 
     void Idle();
+    // The restart after octets were lost at the port: reconnects with the same settings, which
+    // drops the input queue and starts the receive machine afresh.
     void DumpInputBuffer();
     void ReceiveFrameFSM();
     BYTE ReadByte();
@@ -119,7 +121,7 @@ public:
     std::atomic<int> m_nLogReadState; // LogReadState
     char m_cSource;                   // CaptureSource
     FILE* m_pLogFile;
-    int32_t m_lLogFileSize;
+    int64_t m_lLogFileSize; // logs of a day's traffic pass 2 GiB
     int m_nAverageDim;
     std::atomic<BYTE> m_bNewCapture;
     BYTE DataRegister;
@@ -166,6 +168,9 @@ public:
     std::atomic<uint32_t> m_nBytesWaiting;
     std::atomic<BYTE> m_bConnected;
     std::atomic<int> m_nRestartCount;
+    // Times the serial driver said it lost octets during this capture (each followed by a restart);
+    // set to 0 by a capture's Connect, not by the restart's.
+    std::atomic<int> m_nOctetLossCount{0};
     float SilenceTimer;
     // Timing parameters (ms or counts), set by the constructor and never changed.
     uint32_t Tframe_abort;
@@ -183,12 +188,14 @@ public:
 
     // Stream position of the log-file reader after its last read, for a progress bar: read this,
     // never ftell on m_pLogFile, which the worker reads and closes.
-    std::atomic<long> m_lLogReadPosition;
+    std::atomic<int64_t> m_lLogReadPosition;
 
 private:
     friend void MstpWorkerThread(void*);
     void WorkerLoop();
     BOOL ReadLogOctet();
+    int PeekLogChar();
+    void CheckInputQueue();
     void ReportFrame(int valid, int errorKind);
     void SerialPortLost();
     void ClearRawFrame();
@@ -202,8 +209,16 @@ private:
     std::atomic<bool> m_bClosePending{false}; // Disconnect met a live worker: close after the join
     char m_cCaptureSource;       // m_cSource as it stood at Connect
     FILE* m_pReadStream;         // the stream this capture reads; null once closed or missing
-    long m_lReadLimit;           // m_lLogFileSize as it stood at Connect
-    long m_lReadPosition;        // worker's own copy of the stream position; -1 until known
+    int64_t m_lReadLimit;        // m_lLogFileSize as it stood at Connect
+    int64_t m_lReadPosition;     // worker's own copy of the stream position; -1 until known
+    // The reader's own buffer: the stream is read only by the worker, a block at a time, so no
+    // stream lock is taken per character. One octet past the data always holds a 0.
+    static constexpr size_t LOG_READ_BLOCK = 16384;
+    char m_LogBlock[LOG_READ_BLOCK + 1] = {};
+    size_t m_nLogBlockPos = 0;
+    size_t m_nLogBlockLength = 0;
+    bool m_bBehindLine = false;       // the queue passed 510 octets, was said so, and is not yet empty
+    unsigned m_nTurnsToLossCheck = 0; // worker turns left until the driver's loss counters are read
     int m_nFrameEndedInStep;     // 0 none, 1 valid, 2 damaged: what ended during this Idle step
     bool m_bOctetRead;           // the last ReadByte took an octet off the line
 };

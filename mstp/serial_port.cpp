@@ -1,10 +1,12 @@
 #include "mstp/serial_port.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <string>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -60,9 +62,34 @@ int64_t MonotonicMs()
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+// The serial interrupt counters: a hardware overrun (the UART's FIFO) and a buffer overrun (the
+// driver's own buffer) each mean octets the line carried and nobody will read.
+bool DriverLossCounter(int fd, unsigned long* count)
+{
+    serial_icounter_struct icount{};
+    if (ioctl(fd, TIOCGICOUNT, &icount) != 0)
+        return false;
+    *count = static_cast<unsigned long>(static_cast<unsigned>(icount.overrun)) +
+             static_cast<unsigned long>(static_cast<unsigned>(icount.buf_overrun));
+    return true;
+}
+
+std::atomic<SerialLossCounterFn> g_pfnLossCounter{nullptr};
+
+bool ReadLossCounter(int fd, unsigned long* count)
+{
+    SerialLossCounterFn hook = g_pfnLossCounter.load(std::memory_order_acquire);
+    return hook ? hook(fd, count) : DriverLossCounter(fd, count);
+}
+
 } // namespace
 
-CSerialPort::CSerialPort() : m_hComm(-1), m_bOpened(0), m_bLost(0) {}
+void SetSerialLossCounterHook(SerialLossCounterFn fn)
+{
+    g_pfnLossCounter.store(fn, std::memory_order_release);
+}
+
+CSerialPort::CSerialPort() : m_hComm(-1), m_bOpened(0), m_bLost(0), m_nLossCount(0), m_bLossCountKnown(false) {}
 
 CSerialPort::~CSerialPort()
 {
@@ -138,6 +165,9 @@ BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int s
     }
     // A fresh open starts with an empty input queue, whatever arrived while the port was closed.
     tcflush(fd, TCIFLUSH);
+    // Losses are counted from here: the counters of a device live as long as the device.
+    m_nLossCount = 0;
+    m_bLossCountKnown = ReadLossCounter(fd, &m_nLossCount);
     m_hComm = fd;
     m_bOpened = 1;
     m_bLost = 0;
@@ -219,6 +249,20 @@ int CSerialPort::ReadData(BYTE* buffer, int max)
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
         m_bLost = 1;
     return n > 0 ? static_cast<int>(n) : 0;
+}
+
+BOOL CSerialPort::OctetsLost()
+{
+    if (!m_bOpened || m_hComm < 0)
+        return FALSE;
+    unsigned long count = 0;
+    if (!ReadLossCounter(m_hComm, &count))
+        return FALSE;
+    // The counters only grow (or wrap): any change is a loss.
+    const bool lost = m_bLossCountKnown && count != m_nLossCount;
+    m_nLossCount = count;
+    m_bLossCountKnown = true;
+    return lost ? TRUE : FALSE;
 }
 
 BOOL CSerialPort::WriteByte(BYTE octet)

@@ -23,13 +23,25 @@ public:
     unsigned GetBytesWaiting();
     int ReadData(BYTE* buffer, int max);
     BOOL WriteByte(BYTE octet);
+    // TRUE when the driver has counted octets lost on input (hardware or buffer overruns) since
+    // Open or the last call. Always FALSE where the driver keeps no such counters (a pseudo-terminal).
+    BOOL OctetsLost();
 
     int m_hComm;   // file descriptor of the open device; -1 when closed
     int m_bOpened; // 1 while open
     // 1 once the open device has failed a queue query or a read (an unplugged adapter): it will
     // deliver nothing more. Cleared by Open and Close.
     int m_bLost;
+
+private:
+    unsigned long m_nLossCount; // the driver's overrun counters as last read
+    bool m_bLossCountKnown;     // the driver keeps them
 };
+
+// Reads the driver's count of octets lost on input into *count; false where it keeps none.
+typedef bool (*SerialLossCounterFn)(int fd, unsigned long* count);
+// Tests stand in for the driver's counters; nullptr restores them.
+void SetSerialLossCounterHook(SerialLossCounterFn fn);
 
 // Turns tio into the raw line settings Open asks of the driver: parity, data bits and stop bits as
 // CSerialPort::Open takes them, CLOCAL | CREAD, reads that return at once. The speed is not touched.

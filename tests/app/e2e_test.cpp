@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -101,8 +102,10 @@ protected:
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0)
             return -1;
+        child_ = pid;
         int status = 0;
         waitpid(pid, &status, 0);
+        child_ = 0;
         output_ = ReadAll(out);
         fs::remove(out);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -247,6 +250,7 @@ protected:
     fs::path work_;
     std::string output_;
     fs::path copied_;
+    std::atomic<pid_t> child_{0}; // the running e2e_capture, 0 when none
 };
 
 fs::path ExpectedDir()
@@ -492,16 +496,24 @@ TEST_F(E2eTest, ASmallFileSystemFullAtStart)
         << output_;
 }
 
+// A pseudo-terminal pair in raw mode standing in for the line; name gets the device path.
+bool OpenRawPty(int& master, int& slave, char (&name)[256])
+{
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return false;
+    struct termios raw {};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    return true;
+}
+
 TEST_F(E2eTest, SerialCaptureFromAPseudoTerminal)
 {
     int master = -1;
     int slave = -1;
     char name[256] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    struct termios raw {};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
+    ASSERT_TRUE(OpenRawPty(master, slave, name));
     // Frames go in throughout the capture, as on a live line.
     std::atomic<bool> done{false};
     std::thread line([&] {
@@ -525,6 +537,77 @@ TEST_F(E2eTest, SerialCaptureFromAPseudoTerminal)
     EXPECT_NE(text.find("S_MAC-4   D_MAC-5   Token                   /Valid  \t55 FF 00 05 04 00 00 "), std::string::npos);
     EXPECT_TRUE(fs::exists(Folder("line") / "Op_Report_MAC_4.txt"));
     EXPECT_TRUE(fs::exists(Folder("line") / "Op_Report_MAC_5.txt"));
+}
+
+// The whole program stopped for a second while the line goes on at 115200 baud: the queue it finds
+// is worked off, every frame of the line is in the raw frame log, valid, and no loss is shown.
+TEST_F(E2eTest, AProgramStoppedForASecondLosesNoFrame)
+{
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_TRUE(OpenRawPty(master, slave, name));
+    mstpgen::NetworkSpec network;
+    const mstpgen::Traffic traffic = mstpgen::Generate(network, 3 * 11520); // three seconds of line time
+    const fs::path rawLog = Folder("stall") / "Raw_mstp_frames.txt";
+    // A station the traffic does not have says when the capture runs: it talks until it is logged.
+    const Octets opener = Frame(mstpgen::Token, 64, 65);
+    bool stalled = false;
+    std::thread line([&] {
+        for (int i = 0; i < 3000 && !(fs::exists(rawLog) && fs::file_size(rawLog) > 0); ++i) {
+            if (child_ != 0 && write(master, opener.data(), opener.size()) < 0)
+                return;
+            usleep(20000);
+        }
+        // Then the line runs at its pace, 11520 octets a second written every 5 ms, and half a
+        // second in the program is stopped for a second.
+        const auto start = std::chrono::steady_clock::now();
+        size_t sent = 0;
+        bool resumed = false;
+        pid_t stopped = 0;
+        for (int tick = 1; sent < traffic.octets.size(); ++tick) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(5 * tick));
+            const size_t due = std::min(traffic.octets.size(), static_cast<size_t>(tick) * 576 / 10);
+            if (write(master, traffic.octets.data() + sent, due - sent) != static_cast<ssize_t>(due - sent))
+                break;
+            sent = due;
+            if (tick == 100 && (stopped = child_) != 0)
+                stalled = kill(stopped, SIGSTOP) == 0;
+            if (tick == 300 && stalled)
+                resumed = kill(stopped, SIGCONT) == 0;
+        }
+        if (stalled && !resumed)
+            kill(stopped, SIGCONT); // never leave the program stopped
+    });
+    int rc = Run({"--serial", name, "--baud", "115200", "--seconds", "7", "--project", "stall"});
+    line.join();
+    close(slave);
+    close(master);
+    ASSERT_EQ(rc, 0) << output_;
+    EXPECT_TRUE(stalled) << "the program was stopped and continued";
+    EXPECT_NE(output_.find("status Stopped......\nThe report file path is: "), std::string::npos) << output_;
+    EXPECT_EQ(output_.find("Octets were lost"), std::string::npos) << output_;
+    const std::string text = ReadAll(rawLog);
+    size_t lines = 0, valid = 0, openers = 0;
+    std::istringstream in(text);
+    const std::regex frameLine("^Frame [0-9]{6} ");
+    for (std::string l; std::getline(in, l);) {
+        if (!std::regex_search(l, frameLine))
+            continue;
+        if (l.find("S_MAC-65 ") != std::string::npos) {
+            ++openers;
+            continue;
+        }
+        ++lines;
+        valid += l.find("/Valid  ") != std::string::npos ? 1 : 0;
+    }
+    std::printf("frames on the line %zu, in the raw frame log %zu, valid %zu\n", traffic.frames, lines, valid);
+    EXPECT_GE(openers, 1u);
+    EXPECT_EQ(lines, traffic.frames);
+    EXPECT_EQ(valid, traffic.frames);
+    const std::string debugLog = ReadAll(work_ / "Debuglog.txt");
+    EXPECT_NE(debugLog.find("MSTP.Error #110 - Too many bytes in the buffer "), std::string::npos)
+        << "the stop put more than 510 octets in the queue";
 }
 
 TEST_F(E2eTest, PathThatNamesNoPortFailsInOrder)

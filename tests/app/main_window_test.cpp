@@ -27,6 +27,8 @@
 #include "platform/clock.h"
 #include "platform/message_pump.h"
 #include "reports/capture_clock.h"
+#include "mstp/serial_port.h"
+#include "support/big_log.h"
 #include "support/mstp_frames.h"
 #include "web/loopback_server.h"
 #include "web/vantrel_com.h"
@@ -1005,10 +1007,17 @@ TEST_F(CaptureTest, StopInTheMiddleOfALogFile)
     WriteAll(WorkDir() / "long.log", mstpgen::ToHexLog(t.octets));
     OpenWindow();
     ChooseLogFile(WorkDir() / "long.log");
-    auto openFiles = [] {
-        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    // Descriptors open on the log file (the toolkit's threads open descriptors of their own).
+    const fs::path logPath = fs::canonical(WorkDir() / "long.log");
+    auto openOnLog = [&logPath] {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            n += fs::read_symlink(e.path(), ec) == logPath ? 1 : 0;
+        }
+        return n;
     };
-    const auto filesBefore = openFiles();
+    ASSERT_EQ(openOnLog(), 0);
     Click(IDC_START);
     // Stop as soon as some frames are in the raw log.
     ASSERT_TRUE(WaitUntil([&] {
@@ -1021,7 +1030,61 @@ TEST_F(CaptureTest, StopInTheMiddleOfALogFile)
     EXPECT_TRUE(Shown(IDC_START));
     EXPECT_TRUE(fs::exists(g_strReportPath + "/MAC_add_report.txt"));
     EXPECT_EQ(g_MstpStack.m_bConnected, 0);
-    EXPECT_EQ(openFiles(), filesBefore) << "the log file stream is closed with the capture";
+    EXPECT_EQ(openOnLog(), 0) << "the log file stream is closed with the capture";
+}
+
+// A log past 2 GiB: Browse shows its true length, and the reader goes through the blank space to the
+// frames past the mark.
+TEST_F(CaptureTest, ALogPastTwoGibibytesIsReadToItsEnd)
+{
+    uint64_t freeBytes = 0;
+    if (!mstpgen::RoomForBigLog(WorkDir().string(), &freeBytes))
+        GTEST_SKIP() << "needs 2.2 GB free in " << WorkDir() << " for a log past 2 GiB; " << freeBytes << " bytes free";
+    const mstpgen::Traffic head = SmallNetwork(300);
+    mstpgen::NetworkSpec later;
+    later.seed = 2;
+    const mstpgen::Traffic tail = mstpgen::Generate(later, 3000);
+    const std::string tailText = mstpgen::ToHexLog(tail.octets);
+    const int64_t tailAt = mstpgen::kTwoGiB + 1000;
+    const fs::path log = WorkDir() / "day.log";
+    if (!mstpgen::WriteBlankPaddedLog(log.string(), mstpgen::ToHexLog(head.octets), tailAt, tailText))
+        GTEST_SKIP() << "a log past 2 GiB could not be written in " << WorkDir();
+    const int64_t size = tailAt + static_cast<int64_t>(tailText.size());
+
+    OpenWindow();
+    ChooseLogFile(log);
+    EXPECT_EQ(Text(IDC_FILE_LENGTH), std::to_string(size));
+    EXPECT_EQ(g_MstpStack.m_lLogFileSize, size);
+    TypeInto(IDC_PROJECT_NAME, "day");
+    Click(IDC_START);
+    int lowest = 0, highest = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        lowest = std::min(lowest, g_nProgress);
+        highest = std::max(highest, g_nProgress);
+        return Shown(IDC_START);
+    }));
+    fs::remove(log);
+    EXPECT_GE(lowest, 0);
+    EXPECT_LE(highest, 100);
+    EXPECT_EQ(Text(IDC_STATUS), "Log file read completed......\nThe report file path is: " + g_strReportPath);
+    const std::string raw = ReadAll(g_strReportPath + "/Raw_mstp_frames.txt");
+    EXPECT_EQ(CountFrameLines(raw), static_cast<int>(head.frames + tail.frames));
+    EXPECT_EQ(CountFrameLines(raw, "/Valid  "), static_cast<int>(head.frames + tail.frames));
+}
+
+TEST(LogReadProgress, TruncatedPercentOfSizesPastTwoGibibytes)
+{
+    const int64_t GiB = int64_t{1} << 30;
+    const struct {
+        int64_t position, size;
+        int progress;
+    } cases[] = {
+        {0, 0, 0},       {10, 0, 0},          {0, 100, 0},           {50, 100, 50},          {999, 1000, 99},
+        {100, 100, 100}, {3 * GiB, 4 * GiB, 75}, {2 * GiB + 1, 4 * GiB, 50}, {5 * GiB, 5 * GiB, 100},
+        {GiB, 3 * GiB, 33}, {4 * GiB - 1, 4 * GiB, 99},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LogReadProgress(c.position, c.size), c.progress) << c.position << " of " << c.size;
 }
 
 // ---- Serial captures on a pseudo-terminal ----
@@ -1205,6 +1268,49 @@ TEST_F(CaptureTest, StopNamesWhatAFullDiskCutAndCountsTheLostFrames)
         dlg.reset();
     }
     SetWallClockHook(nullptr);
+}
+
+// Octets lost at the port (the driver's counters stood in for): the capture recovers and goes on,
+// and Stop says how often; the next capture counts afresh.
+TEST_F(SerialCaptureTest, OctetsLostAtThePortAreNamedAtStop)
+{
+    static std::atomic<unsigned long> lost{0};
+    SetSerialLossCounterHook([](int, unsigned long* count) {
+        *count = lost.load();
+        return true;
+    });
+    struct Unhook {
+        ~Unhook() { SetSerialLossCounterHook(nullptr); }
+    } unhook;
+    auto frames = [] { return CountFrameLines(ReadAll(g_strReportPath + "/Raw_mstp_frames.txt")); };
+
+    OpenWindow();
+    TypeInto(IDC_SERIAL_PORT, device_);
+    TypeInto(IDC_PROJECT_NAME, "overrun");
+    Click(IDC_START);
+    ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
+    Feed(mstpgen::Frame(mstpgen::Token, 3, 1));
+    ASSERT_TRUE(WaitUntil([&] { return frames() >= 1; }));
+    const int restarts = g_MstpStack.m_nRestartCount;
+    lost += 4;
+    ASSERT_TRUE(WaitUntil([&] { return g_MstpStack.m_nRestartCount == restarts + 1; }));
+    Feed(mstpgen::Frame(mstpgen::Token, 1, 3));
+    ASSERT_TRUE(WaitUntil([&] { return frames() >= 2; }));
+    Click(IDC_STOP);
+    EXPECT_EQ(Text(IDC_STATUS), "Stopped......\nThe report file path is: " + g_strReportPath +
+                                    "\nOctets were lost at the serial port 1 times: the monitor fell behind the "
+                                    "line, so the reports may miss frames.");
+    EXPECT_EQ(frames(), 2);
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/Op_Report_MAC_1.txt"));
+    EXPECT_TRUE(fs::exists(g_strReportPath + "/Op_Report_MAC_3.txt"));
+
+    TypeInto(IDC_PROJECT_NAME, "overrun2");
+    Click(IDC_START);
+    ASSERT_TRUE(Shown(IDC_STOP)) << Text(IDC_STATUS);
+    Feed(mstpgen::Frame(mstpgen::Token, 3, 1));
+    ASSERT_TRUE(WaitUntil([&] { return frames() >= 1; }));
+    Click(IDC_STOP);
+    EXPECT_EQ(Text(IDC_STATUS), "Stopped......\nThe report file path is: " + g_strReportPath);
 }
 
 TEST_F(CaptureTest, PortThatDoesNotOpenEndsTheAttempt)

@@ -1,7 +1,10 @@
 // The captured log-file format as the reader takes it, through the real worker.
 #include <fcntl.h>
 
+#include <chrono>
+
 #include "mstp_test_support.h"
+#include "support/big_log.h"
 
 using namespace mstptest;
 
@@ -120,6 +123,30 @@ TEST_F(LogReader, PositionAtEndIsPublished)
     EXPECT_EQ(run.stack->m_lLogReadPosition.load(), static_cast<long>(text.size()));
 }
 
+// The reader takes the file a block of 16 KiB at a time: the octets, the positions and the end are the
+// same wherever a block ends, inside a pair of digits, after a single digit or inside white space.
+TEST_F(LogReader, BlockEndsChangeNothing)
+{
+    const std::string token = Hex(mstpgen::Frame(0, 8, 7));
+    for (const std::string& frameText : {token, std::string("55FF0 8 7 0 0 73")}) {
+        for (size_t pad = 16378; pad <= 16386; ++pad) {
+            SCOPED_TRACE(frameText + " after " + std::to_string(pad));
+            const std::string text = std::string(pad, ' ') + frameText + std::string(pad, '\n') + frameText;
+            LogRun run = RunLogCapture(Path("pad.txt"), text);
+            EXPECT_EQ(run.finalState, LOG_READ_COMPLETED);
+            ASSERT_EQ(run.reports.size(), 2u);
+            EXPECT_EQ(Hex(run.reports[0].octets), token);
+            EXPECT_EQ(Hex(run.reports[1].octets), token);
+            EXPECT_EQ(run.stack->m_lLogReadPosition.load(), static_cast<int64_t>(text.size()));
+        }
+    }
+    // A 0 in the data is no white space: the text is not a log from there on.
+    LogRun run = RunLogCapture(Path("nul.txt"), token + std::string(1, '\0') + token);
+    EXPECT_EQ(run.finalState, LOG_READ_NOT_LOG_FILE);
+    EXPECT_EQ(run.reports.size(), 1u);
+    EXPECT_EQ(run.stack->m_lLogReadPosition.load(), static_cast<int64_t>(token.size()));
+}
+
 // A stream that failed to open is never read.
 TEST_F(LogReader, MissingStreamIsNotRead)
 {
@@ -153,4 +180,53 @@ TEST_F(LogReader, StoppedCaptureClosesItsStream)
     stack.Disconnect();
     stack.WaitForWorker();
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+}
+
+// A log past 2 GiB: a day of traffic at 38400 baud is about a gigabyte of text. Blank space (really
+// written, so the reader reads all of it) carries the frames past the 2 GiB mark, one of them across
+// it; every frame is read, and the position the progress bar reads is the true one.
+TEST_F(LogReader, LogPastTwoGibibytesIsReadToItsEnd)
+{
+    const int64_t mark = mstpgen::kTwoGiB;
+    uint64_t freeBytes = 0;
+    if (!mstpgen::RoomForBigLog(m_dir, &freeBytes))
+        GTEST_SKIP() << "needs 2.2 GB free in " << m_dir << " for a log past 2 GiB; " << freeBytes << " bytes free";
+
+    const Octets head = mstpgen::Frame(0, 8, 7);
+    mstpgen::NetworkSpec network;
+    const mstpgen::Traffic tail = mstpgen::Generate(network, 3000);
+    const std::string headText = Hex(head);
+    const std::string tailText = Hex(tail.octets);
+    const int64_t tailAt = mark - 4; // the tail's second octet stands across the mark
+    const std::string path = Path("big.log");
+    if (!mstpgen::WriteBlankPaddedLog(path, headText, tailAt, tailText))
+        GTEST_SKIP() << "a log past 2 GiB could not be written in " << m_dir;
+    const int64_t size = tailAt + static_cast<int64_t>(tailText.size());
+
+    CMstpStack stack;
+    stack.m_cSource = SOURCE_LOG_FILE;
+    stack.m_pLogFile = fopen(path.c_str(), "r");
+    ASSERT_NE(stack.m_pLogFile, nullptr);
+    stack.m_lLogFileSize = size;
+    stack.SetFrameCallback(RecordFrame);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(stack.Connect(NoDataIndication, 0, 9600, THIS_STATION, 0, 1), 1);
+    ASSERT_TRUE(WaitUntil([&] { return stack.m_nLogReadState.load() != LOG_READ_NORMAL; }));
+    stack.Disconnect();
+    stack.WaitForWorker();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    unlink(path.c_str());
+    std::printf("read a log of %lld bytes in %.1f s\n", static_cast<long long>(size), seconds);
+
+    EXPECT_EQ(stack.m_nLogReadState.load(), LOG_READ_COMPLETED);
+    EXPECT_EQ(stack.m_lLogReadPosition.load(), size);
+    std::vector<Report> reports = TakeReports();
+    ASSERT_EQ(reports.size(), 1 + tail.frames);
+    EXPECT_EQ(Hex(reports[0].octets), headText);
+    Octets tailRead;
+    for (size_t i = 1; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].valid, 1);
+        mstpgen::Append(tailRead, reports[i].octets);
+    }
+    EXPECT_TRUE(tailRead == tail.octets) << "the frames past the mark, whole and in order";
 }

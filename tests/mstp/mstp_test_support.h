@@ -106,7 +106,7 @@ inline LogRun RunLogCapture(const std::string& path, const std::string& text, bo
     TakeReports();
     s.m_cSource = SOURCE_LOG_FILE;
     s.m_pLogFile = fopen(path.c_str(), "r");
-    s.m_lLogFileSize = static_cast<int32_t>(sizeLimit >= 0 ? sizeLimit : static_cast<long>(text.size()));
+    s.m_lLogFileSize = sizeLimit >= 0 ? sizeLimit : static_cast<int64_t>(text.size());
     if (withMonitor)
         s.SetFrameCallback(RecordFrame);
     EXPECT_EQ(s.Connect(NoDataIndication, 0, 9600, THIS_STATION, 0, 1), 1);
