@@ -78,10 +78,17 @@ public:
             ON_BN_CLICKED(IDC_GO, &TestDialog::OnGo),
             ON_WM_TIMER(&TestDialog::OnTimer),
             ON_WM_SYSCOMMAND(&TestDialog::OnSysCommand),
+            ON_WM_DESTROY(&TestDialog::OnDestroy),
         };
         return map;
     }
     void OnGo() { log.push_back("go"); }
+    void OnDestroy()
+    {
+        CWnd* name = GetDlgItem(IDC_NAME);
+        log.push_back("destroy " + std::string(name ? name->GetWindowTextString() : CString("(no controls)")));
+        CDialog::OnDestroy();
+    }
     void OnTimer(UINT_PTR id)
     {
         log.push_back("timer " + std::to_string(id));
@@ -284,6 +291,21 @@ TEST_F(FrameworkTest, KeysAndTheCloseBoxReachTheirHandlers)
     dlg->Create();
     QTest::keyClick(W(IDC_NAME), Qt::Key_Escape);
     EXPECT_EQ(dlg->log, std::vector<std::string>{"cancel"});
+}
+
+TEST_F(FrameworkTest, AWindowHearsOfItsEndWhileItsControlsExist)
+{
+    dlg->UpdateData(FALSE);
+    dlg->DestroyWindow();
+    EXPECT_EQ(dlg->log, std::vector<std::string>{"destroy first"});
+    dlg->DestroyWindow();
+    EXPECT_EQ(dlg->log.size(), 1u) << "no window, no second message";
+
+    // A modal loop ended from outside the window's own commands: the message comes all the same.
+    TestDialog modal;
+    QTimer::singleShot(0, [&modal] { static_cast<QDialog*>(modal.GetQWidget())->done(0); });
+    modal.DoModal();
+    EXPECT_EQ(modal.log, std::vector<std::string>{"destroy first"});
 }
 
 TEST_F(FrameworkTest, TimersByIdReachOnTimer)
