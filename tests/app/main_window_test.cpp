@@ -21,6 +21,7 @@
 #include "gui_fixture.h"
 #include "build_config.h"
 #include "platform/clock.h"
+#include "platform/serial_port_table.h"
 #include "reports/capture_clock.h"
 #include "support/mstp_frames.h"
 
@@ -970,6 +971,47 @@ TEST_F(SerialCaptureTest, ClosingDuringACaptureStopsItFirst)
         dlg->DestroyWindow();
         dlg.reset();
     }
+}
+
+TEST_F(SerialCaptureTest, ATypedPathIsOpenedOnlyWhenItIsASerialPort)
+{
+    // Opening a device can have effects of its own (a watchdog starts counting): what is not a
+    // serial port fails as a port that does not open, without an open.
+    char pattern[] = "/dev/shm/quorix_port_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr) << "the test needs /dev/shm";
+    const fs::path dir = pattern;
+    WriteAll(dir / "ttyPlain", "");
+    ASSERT_EQ(mkfifo((dir / "ttyPipe").c_str(), 0600), 0);
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_OPEN), 0);
+    struct Case {
+        std::string path;
+        bool opens;
+    } cases[] = {
+        {(dir / "ttyPlain").string(), false},
+        {(dir / "ttyPipe").string(), false},
+        {"/dev/null", false},  // a character device, of the mem class
+        {device_, true},
+    };
+    OpenWindow();
+    for (const Case& c : cases) {
+        TypeInto(IDC_SERIAL_PORT, c.path);
+        Click(IDC_START);
+        ASSERT_TRUE(Shown(IDC_STOP)) << c.path;
+        if (c.opens)
+            EXPECT_EQ(Text(IDC_STATUS), "Monitoring messages on mstp network...\nPress [STOP] button to stop...\n");
+        else
+            EXPECT_EQ(Text(IDC_STATUS),
+                      "FYI #36 - Cannot open serial port: " + std::to_string(g_nComPort) + "\n") << c.path;
+        EXPECT_EQ(GetSerialPortDevice(g_nComPort), c.path);
+        Click(IDC_STOP);
+        ASSERT_TRUE(Shown(IDC_START)) << c.path;
+    }
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "a node that is no serial port was opened";
+    close(watch);
+    fs::remove_all(dir);
 }
 
 TEST_F(SerialCaptureTest, ReportsThatCouldNotBeWrittenAreNamed)
