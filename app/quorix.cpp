@@ -1,6 +1,7 @@
 #include "app/quorix.h"
 
 #include "app/quorix_dlg.h"
+#include "mstp/mstp_stack.h"
 
 CQuorixApp theApp;
 
@@ -27,6 +28,9 @@ BOOL CQuorixApp::InitInstance()
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;
+    // The window has ended a running capture with its reports; no worker may be left for the
+    // process's exit, which destroys the globals it uses.
+    g_MstpStack.WaitForWorker();
     // The main window has closed: returning FALSE ends the process.
     return FALSE;
 }

@@ -118,6 +118,7 @@ const MessageMap& CQuorixDlg::GetMessageMap() const
         ON_WM_SETCURSOR(&CQuorixDlg::OnSetCursor),
         ON_BN_CLICKED(IDC_HELP_PROJECT, &CQuorixDlg::OnProjectNameHelp),
         ON_BN_CLICKED(IDC_HELP_LOGFILE, &CQuorixDlg::OnLogFileHelp),
+        ON_WM_DESTROY(&CQuorixDlg::OnDestroy),
     };
     return map;
 }
@@ -229,6 +230,16 @@ void CQuorixDlg::OnCancel()
     if (IsCaptureRunning())
         OnStop();
     CDialog::OnCancel();
+}
+
+// However the window ends (Close, Escape and the close box stop the capture first; the end of the
+// modal loop by other means does not), a capture still running ends here as Stop ends it: nothing
+// captured is lost, and no worker outlives the window.
+void CQuorixDlg::OnDestroy()
+{
+    if (IsCaptureRunning())
+        OnStop();
+    CDialog::OnDestroy();
 }
 
 // ---- Banner, help boxes, cursor, report link ----

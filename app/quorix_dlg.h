@@ -52,6 +52,7 @@ public:
     BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
     void OnProjectNameHelp();
     void OnLogFileHelp();
+    void OnDestroy();
 
     void ShowRandomBanner();
 

@@ -115,6 +115,10 @@ const char* ProjectNameRefusal(const char* projectName)
     std::string name = projectName ? projectName : "";
     if (name.find('/') != std::string::npos)
         return "The project name must not contain \"/\": the report folder is made in the working directory.";
+    // A pasted line break or tab would end up in the folder's name and in the status text.
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F)
+            return "The project name must not contain control characters such as a line break or a tab.";
     if (name == "." || name == "..")
         return "The project name must not be \".\" or \"..\": the report folder is made in the working directory.";
     if (name.size() > MAX_PROJECT_NAME_LENGTH)
@@ -143,13 +147,19 @@ bool CQuorixDlg::PrepareReportFolder(CString& refusal)
         return false;
     }
     std::string path = std::string(g_szCurrentDir) + "/" + g_szReportFolder;
-    // A folder that exists already is used again.
-    if (mkdir(path.c_str(), 0777) != 0) {
-        struct stat st {};
-        if (errno != EEXIST || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            refusal.Format("The report folder could not be created: %s (%s)", path.c_str(), std::strerror(errno));
-            return false;
-        }
+    // A folder that exists already is used again, but only a real one: a link standing under the
+    // name (mkdir never follows it) would send every file of the capture to wherever it points.
+    // The check comes after mkdir, so a link planted in between is seen as well.
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+        refusal.Format("The report folder could not be created: %s (%s)", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        refusal.Format("The report folder could not be created: %s (the name is taken by a link or a file that is "
+                       "not a folder)",
+                       path.c_str());
+        return false;
     }
     g_strReportPath = path;
     return true;

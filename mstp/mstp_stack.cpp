@@ -1,17 +1,28 @@
 #include "mstp/mstp_stack.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "diagnostics/debug_log.h"
 #include "diagnostics/hires_timer.h"
 
-CMstpStack g_MstpStack;
+// Defined before the stack, so it outlives the stack's destructor.
 std::atomic<BYTE> g_bWorkerRunning{0};
+CMstpStack g_MstpStack;
 CMinMax g_MinMaxTokenTime, g_MinMaxReplyTime, g_MinMaxTurnTime;
 
 namespace {
 // Set on the worker thread, so the restart's Connect knows not to join or start a thread.
 thread_local bool t_bOnWorker = false;
+
+// A capture still running when the process exits is stopped and joined here, before its frame
+// monitor and its log lines lose the globals they write to: registered at the first capture, after
+// every global of the program has been built, the handler runs before any of them is destroyed.
+void StopCaptureAtExit()
+{
+    g_MstpStack.WaitForWorker();
+}
+std::once_flag g_ExitStopRegistered;
 }
 
 CMstpStack::CMstpStack()
@@ -34,8 +45,22 @@ CMstpStack::CMstpStack()
 
 CMstpStack::~CMstpStack()
 {
-    // A std::thread must not outlive its object: stop and join rather than leave it running.
-    WaitForWorker();
+    // At process exit the other globals (the log paths, the port table, the report folder, the
+    // statistics) may be gone already, so nothing here reaches them: only members. The capture is
+    // normally over by now (the application joins it, and StopCaptureAtExit runs before any global
+    // is destroyed). A worker that is somehow still there gets no frame monitor to call and is
+    // joined, never left running on a destroyed object.
+    m_pfnFrameMonitor.store(nullptr);
+    RequestStop();
+    if (m_WorkerThread.joinable()) {
+        // exit() called on the worker itself: it cannot join itself, and it ends with the process.
+        if (m_WorkerThread.get_id() == std::this_thread::get_id())
+            m_WorkerThread.detach();
+        else
+            m_WorkerThread.join();
+    }
+    m_SerialPort.Close();
+    CloseReadStream();
 }
 
 void CMstpStack::RequestStop()
@@ -202,6 +227,8 @@ BYTE CMstpStack::Connect(DataIndicationFn dataCb, int comPort, int baud, BYTE th
         return m_bConnected.load();
     }
 
+    if (this == &g_MstpStack)
+        std::call_once(g_ExitStopRegistered, [] { std::atexit(StopCaptureAtExit); });
     m_bConnected.store(1);
     try {
         m_WorkerThread = std::thread(MstpWorkerThread, this);

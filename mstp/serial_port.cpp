@@ -135,8 +135,9 @@ BOOL CSerialPort::Open(int port, int baud, char parity, unsigned dataBits, int s
     if (!MakeSerialLineSettings(&tio, parity, dataBits, stopBits) || baud <= 0)
         return FALSE;
 
+    // Only a serial port is opened: an open alone can set off another kind of device.
     std::string device = GetSerialPortDevice(port);
-    if (device.empty())
+    if (device.empty() || !IsSerialPortNode(device))
         return FALSE;
     int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -119,6 +122,24 @@ std::string GetSerialPortDisplayName(int port)
     if (device.empty())
         return GetSerialPortComName(port);
     return GetSerialPortComName(port) + " (" + device + ")";
+}
+
+bool IsSerialPortNode(const std::string& devicePath, const std::string& sysRoot)
+{
+    struct stat node {};
+    if (stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return false;
+    const unsigned deviceMajor = major(node.st_rdev);
+    if (deviceMajor >= 136 && deviceMajor <= 143)
+        return true;
+    char entry[64];
+    snprintf(entry, sizeof entry, "/dev/char/%u:%u/subsystem", deviceMajor, minor(node.st_rdev));
+    char* subsystem = realpath((sysRoot + entry).c_str(), nullptr);
+    char* ttyClass = realpath((sysRoot + "/class/tty").c_str(), nullptr);
+    const bool tty = subsystem && ttyClass && std::strcmp(subsystem, ttyClass) == 0;
+    free(subsystem);
+    free(ttyClass);
+    return tty;
 }
 
 std::vector<SerialPortEntry> GetSerialPortTable()

@@ -25,5 +25,12 @@ std::string GetSerialPortDevice(int port);
 std::string GetSerialPortComName(int port);
 std::string GetSerialPortDisplayName(int port);
 
+// True when the node at devicePath is a serial port: a character device whose entry
+// sysRoot/dev/char/MAJOR:MINOR belongs to the tty class, or a pseudo-terminal slave (majors 136 to
+// 143, which sysfs does not list). Decided from the node and sysfs alone: nothing is opened, since
+// opening some devices has effects of its own (a watchdog starts counting, for one). A link to a
+// port (as under /dev/serial/by-id) is followed to the port.
+bool IsSerialPortNode(const std::string& devicePath, const std::string& sysRoot = "/sys");
+
 std::vector<SerialPortEntry> GetSerialPortTable();
 void ClearSerialPortTable();

@@ -40,6 +40,7 @@ struct RECT {
 
 // ---- Window messages, commands and notifications ----
 enum : UINT {
+    WM_DESTROY = 0x0002,
     WM_SETCURSOR = 0x0020,
     WM_PAINT = 0x000F,
     WM_CLOSE = 0x0010,
@@ -189,6 +190,15 @@ MessageMapEntry ON_WM_QUERYDRAGICON(HCURSOR (T::*fn)())
                 return reinterpret_cast<LRESULT>((static_cast<T&>(w).*fn)());
             }};
 }
+// Sent while the window is being destroyed, its controls still in place.
+template <class T>
+MessageMapEntry ON_WM_DESTROY(void (T::*fn)())
+{
+    return {WM_DESTROY, 0, 0, [fn](CWnd& w, WPARAM, LPARAM) -> LRESULT {
+                (static_cast<T&>(w).*fn)();
+                return 0;
+            }};
+}
 template <class T>
 MessageMapEntry ON_WM_TIMER(void (T::*fn)(UINT_PTR))
 {
@@ -292,6 +302,7 @@ protected:
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnTimer(UINT_PTR id);
+    void OnDestroy();
     BOOL OnSetCursor(CWnd* window, UINT hitTest, UINT message);
     virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
     LRESULT Default();
@@ -454,6 +465,7 @@ private:
     int m_baseUnitY = 0;
     bool m_bInModalLoop = false;
     bool m_bEndPending = false;  // ended, the window not yet hidden
+    bool m_bDestroying = false;
     std::vector<CWnd*> m_boundControls;  // member controls bound by DDX_Control, released with the window
 };
 

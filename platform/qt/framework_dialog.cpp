@@ -316,8 +316,12 @@ void CDialog::BuildWindow()
 void CDialog::DestroyWindow()
 {
     QWidget* widget = GetQWidget();
-    if (!widget)
+    if (!widget || m_bDestroying)
         return;
+    // The window learns of its end while its controls still exist, whatever ended it.
+    m_bDestroying = true;
+    SendMessage(WM_DESTROY);
+    m_bDestroying = false;
     FrameworkAccess::ClearTimers(*this);
     for (CWnd* bound : m_boundControls)
         FrameworkAccess::SetWidget(*bound, nullptr, 0, nullptr);

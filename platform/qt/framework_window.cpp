@@ -453,6 +453,11 @@ void CWnd::OnPaint()
     Default();
 }
 
+void CWnd::OnDestroy()
+{
+    Default();
+}
+
 HCURSOR CWnd::OnQueryDragIcon()
 {
     return reinterpret_cast<HCURSOR>(Default());

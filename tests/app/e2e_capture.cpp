@@ -1,6 +1,11 @@
 // Drives the real main window offscreen through a whole capture, as a technician would:
 //   e2e_capture --log FILE --project NAME --workdir DIR [--frozen-clock]
 //   e2e_capture --serial DEVICE --baud RATE --seconds S --project NAME --workdir DIR [--frozen-clock]
+//               [--end-loop | --exit-running]
+// --end-loop runs the window through the application's start-up call and, the seconds after Start,
+// ends its modal loop with the application's exit while the capture runs (no Close, no Stop); the
+// folder must then be complete, as after Stop. --exit-running ends the process with exit(0) while
+// the capture runs, the window still open.
 // Exit codes: 0 the report folder is complete; 2 the run was rejected as not a log file (the folder
 // is checked to be gone or holding only the text raw log); 1 anything else. The status text and the
 // report folder are printed on standard output.
@@ -10,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <cstdio>
@@ -27,6 +33,7 @@
 #include "app/quorix.h"
 #include "app/quorix_dlg.h"
 #include "app/run_control.h"
+#include "mstp/mstp_stack.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/shell_open.h"
@@ -135,8 +142,79 @@ int Usage()
 {
     std::cerr << "usage: e2e_capture --log FILE --project NAME --workdir DIR [--frozen-clock]\n"
                  "       e2e_capture --serial DEVICE --baud RATE --seconds S --project NAME --workdir DIR"
-                 " [--frozen-clock]\n";
+                 " [--frozen-clock] [--end-loop | --exit-running]\n";
     return 1;
+}
+
+// Fills in the window as a technician would and presses Start; false when no capture started.
+bool StartCapture(CQuorixDlg& dlg, std::map<std::string, std::string>& args, bool logMode)
+{
+    if (logMode) {
+        Click(dlg, IDC_SOURCE_LOGFILE);
+        Click(dlg, IDC_BROWSE);
+        if (!Control(dlg, IDC_START)->isEnabled()) {
+            std::cerr << "Start is not enabled after Browse\n";
+            return false;
+        }
+    } else {
+        TypeInto(Control(dlg, IDC_SERIAL_PORT), args["serial"]);
+        TypeInto(Control(dlg, IDC_BAUDRATE), args["baud"]);
+    }
+    TypeInto(Control(dlg, IDC_PROJECT_NAME), args["project"]);
+    Click(dlg, IDC_START);
+    std::cout << "started " << StatusText(dlg) << "\n";
+    if (StartShown(dlg)) {
+        std::cout << "status " << StatusText(dlg) << "\n";
+        std::cerr << "the capture did not start\n";
+        return false;
+    }
+    return true;
+}
+
+// Lets a capture run for its seconds, or until it ends by itself.
+void RunFor(CQuorixDlg& dlg, const std::string& seconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 runMs = static_cast<qint64>(std::atof(seconds.c_str()) * 1000.0);
+    while (clock.elapsed() < runMs && !StartShown(dlg))
+        QTest::qWait(20);
+}
+
+// The program's own start-up call runs the window; its modal loop is ended from outside while the
+// capture runs. Whatever ends the loop, the capture must end as Stop ends it.
+int EndLoopDuringCapture(std::map<std::string, std::string>& args)
+{
+    bool started = false;
+    bool runningAtEnd = false;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = static_cast<CQuorixDlg*>(AfxGetMainWnd());
+        started = dlg && StartCapture(*dlg, args, false);
+        if (started) {
+            RunFor(*dlg, args["seconds"]);
+            runningAtEnd = !StartShown(*dlg);
+        }
+        QCoreApplication::exit(0);
+    });
+    theApp.InitInstance();
+    if (!started)
+        return 1;
+    fs::path folder = g_strReportPath;
+    std::cout << "folder " << folder.string() << "\n";
+    if (!runningAtEnd) {
+        std::cerr << "the capture ended before the loop\n";
+        return 1;
+    }
+    if (g_MstpStack.m_bConnected || g_bWorkerRunning) {
+        std::cerr << "the capture outlived the start-up call\n";
+        return 1;
+    }
+    std::string problem;
+    if (!FolderComplete(folder, problem)) {
+        std::cerr << "the report folder is not complete: " << problem << "\n";
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -149,6 +227,8 @@ int main(int argc, char** argv)
         std::string a = argv[i];
         if (a == "--frozen-clock") {
             frozen = true;
+        } else if (a == "--end-loop" || a == "--exit-running") {
+            args[a.substr(2)] = "1";
         } else if (a.rfind("--", 0) == 0 && i + 1 < argc) {
             args[a.substr(2)] = argv[++i];
         } else {
@@ -160,6 +240,10 @@ int main(int argc, char** argv)
     if (logMode == serialMode || !args.count("project") || !args.count("workdir"))
         return Usage();
     if (serialMode && (!args.count("baud") || !args.count("seconds")))
+        return Usage();
+    const bool endLoop = args.count("end-loop") != 0;
+    const bool exitRunning = args.count("exit-running") != 0;
+    if ((endLoop || exitRunning) && (!serialMode || (endLoop && exitRunning)))
         return Usage();
     std::string logPath = logMode ? fs::absolute(args["log"]).string() : std::string();
     if (chdir(args["workdir"].c_str()) != 0) {
@@ -184,38 +268,31 @@ int main(int argc, char** argv)
     });
     SetFileDialogHook([logPath](const FileDialogRequest&) -> std::optional<std::string> { return logPath; });
 
+    if (endLoop)
+        return EndLoopDuringCapture(args);
+
     CQuorixDlg dlg;
     theApp.m_pMainWnd = &dlg;
     dlg.Create();
     QApplication::processEvents();
 
-    if (logMode) {
-        Click(dlg, IDC_SOURCE_LOGFILE);
-        Click(dlg, IDC_BROWSE);
-        if (!Control(dlg, IDC_START)->isEnabled()) {
-            std::cerr << "Start is not enabled after Browse\n";
-            return 1;
-        }
-    } else {
-        TypeInto(Control(dlg, IDC_SERIAL_PORT), args["serial"]);
-        TypeInto(Control(dlg, IDC_BAUDRATE), args["baud"]);
-    }
-    TypeInto(Control(dlg, IDC_PROJECT_NAME), args["project"]);
-    Click(dlg, IDC_START);
-    std::cout << "started " << StatusText(dlg) << "\n";
-    if (StartShown(dlg)) {
-        std::cout << "status " << StatusText(dlg) << "\n";
-        std::cerr << "the capture did not start\n";
+    if (!StartCapture(dlg, args, logMode))
         return 1;
-    }
 
     QElapsedTimer clock;
     clock.start();
     const qint64 limitMs = 600000;
     if (serialMode) {
-        const qint64 runMs = static_cast<qint64>(std::atof(args["seconds"].c_str()) * 1000.0);
-        while (clock.elapsed() < runMs && !StartShown(dlg))
-            QTest::qWait(20);
+        RunFor(dlg, args["seconds"]);
+        if (exitRunning) {
+            if (StartShown(dlg)) {
+                std::cerr << "the capture ended before the exit\n";
+                return 1;
+            }
+            // The process ends under the running capture: nothing may touch what exit destroys.
+            std::cout << "exiting during the capture\n" << std::flush;
+            std::exit(0);
+        }
         if (!StartShown(dlg))
             Click(dlg, IDC_STOP);
     } else {

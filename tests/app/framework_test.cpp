@@ -80,6 +80,7 @@ public:
             ON_BN_CLICKED(IDC_GO, &TestDialog::OnGo),
             ON_WM_TIMER(&TestDialog::OnTimer),
             ON_WM_SYSCOMMAND(&TestDialog::OnSysCommand),
+            ON_WM_DESTROY(&TestDialog::OnDestroy),
         };
         return map;
     }
@@ -89,6 +90,12 @@ public:
         log.push_back("go");
         if (onGo)
             onGo();
+    }
+    void OnDestroy()
+    {
+        CWnd* name = GetDlgItem(IDC_NAME);
+        log.push_back("destroy " + std::string(name ? name->GetWindowTextString() : CString("(no controls)")));
+        CDialog::OnDestroy();
     }
     void OnTimer(UINT_PTR id)
     {
@@ -322,7 +329,7 @@ TEST_F(FrameworkTest, ADialogEndedInsideAHandlerStaysUntilTheHandlerReturns)
     EXPECT_EQ(modal.DoModal(), IDCANCEL);
     EXPECT_EQ(seen, (std::vector<std::string>{"before running shown", "in handler ended shown",
                                               "after a nested message ended shown", "returned hidden"}));
-    EXPECT_EQ(modal.log, (std::vector<std::string>{"go", "cancel", "timer 3"}));
+    EXPECT_EQ(modal.log, (std::vector<std::string>{"go", "cancel", "timer 3", "destroy first"}));
 
     // Outside any handler the dialog goes at once.
     TestDialog plain;
@@ -353,6 +360,21 @@ TEST_F(FrameworkTest, APushButtonShowsItsWholeCaption)
     dlg->GetDlgItem(IDC_GO)->SetWindowText("&Go");
     EXPECT_TRUE(fits());
     EXPECT_EQ(go->font().pointSizeF(), dialogSize);
+}
+
+TEST_F(FrameworkTest, AWindowHearsOfItsEndWhileItsControlsExist)
+{
+    dlg->UpdateData(FALSE);
+    dlg->DestroyWindow();
+    EXPECT_EQ(dlg->log, std::vector<std::string>{"destroy first"});
+    dlg->DestroyWindow();
+    EXPECT_EQ(dlg->log.size(), 1u) << "no window, no second message";
+
+    // A modal loop ended from outside the window's own commands: the message comes all the same.
+    TestDialog modal;
+    QTimer::singleShot(0, [&modal] { static_cast<QDialog*>(modal.GetQWidget())->done(0); });
+    modal.DoModal();
+    EXPECT_EQ(modal.log, std::vector<std::string>{"destroy first"});
 }
 
 TEST_F(FrameworkTest, TimersByIdReachOnTimer)

@@ -1,6 +1,7 @@
 // The real main window offscreen, driven by clicks and typing: start-up state, the source radios
 // and Browse, the help boxes, Close and its refusals, the banner, the cursor, the system menu, and
 // captures from log files and from a pseudo-terminal.
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QMenu>
@@ -20,12 +21,14 @@
 #include <sys/stat.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "gui_fixture.h"
 #include "build_config.h"
 #include "platform/clock.h"
 #include "platform/message_pump.h"
+#include "platform/serial_port_table.h"
 #include "reports/capture_clock.h"
 #include "mstp/serial_port.h"
 #include "support/big_log.h"
@@ -239,6 +242,22 @@ TEST(SerialPortText, PortNumbersFollowTheComNameRule)
     };
     for (const Case& c : cases)
         EXPECT_EQ(SerialPortNumberFromText(c.text), c.port) << c.text;
+}
+
+TEST(ProjectName, ControlCharactersAreRefusedLikeASlash)
+{
+    const std::string message = "The project name must not contain control characters such as a line break or a tab.";
+    for (int c = 1; c < 0x80; ++c) {
+        std::string name = "site" + std::string(1, static_cast<char>(c)) + "A";
+        const char* refusal = ProjectNameRefusal(name.c_str());
+        if (c < 0x20 || c == 0x7F) {
+            EXPECT_EQ(refusal ? std::string(refusal) : "", message) << c;
+        } else if (c != '/') {
+            EXPECT_EQ(refusal, nullptr) << c;
+        }
+    }
+    // Letters beyond ASCII are no control characters.
+    EXPECT_EQ(ProjectNameRefusal("Stra\xC3\x9F" "e"), nullptr);
 }
 
 // ---- Data source ----
@@ -883,6 +902,92 @@ TEST_F(CaptureTest, AFolderThatCannotBeMadeStartsNoCapture)
     EXPECT_EQ(g_pDevices, nullptr);
 }
 
+namespace {
+// Every entry below dir, links listed but not followed, as "path type".
+std::vector<std::string> Tree(const fs::path& dir)
+{
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        out.push_back(fs::relative(e.path(), dir).string() + " " +
+                      std::to_string(static_cast<int>(e.symlink_status().type())));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+}  // namespace
+
+TEST_F(CaptureTest, ALinkOrAnythingButAFolderUnderTheFolderNameIsRefused)
+{
+    WriteAll(WorkDir() / "a.log", "55 FF 00 08 07 00 00 73 ");
+    SetWallClockHook(FixedNow);
+    char stamp[24];
+    FormatTimestamp(stamp, 1);
+    const fs::path taken = WorkDir() / (std::string("noname") + stamp);
+    char pattern[] = "/tmp/quorix_outside_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path outside = pattern;
+    fs::create_directories(WorkDir() / "inside");
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    } cases[] = {
+        {"a link to a folder outside", [&] { fs::create_directory_symlink(outside, taken); }},
+        {"a link to a folder inside", [&] { fs::create_directory_symlink(WorkDir() / "inside", taken); }},
+        {"a link to nothing", [&] { fs::create_symlink(outside / "later", taken); }},
+        {"a plain file", [&] { WriteAll(taken, "in the way"); }},
+        {"a named pipe", [&] { ASSERT_EQ(mkfifo(taken.c_str(), 0600), 0); }},
+    };
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "a.log");
+    const std::string pathBefore = g_strReportPath;
+    for (const Case& c : cases) {
+        fs::remove(taken);
+        c.plant();
+        const std::vector<std::string> before = Tree(WorkDir());
+        Click(IDC_START);
+        EXPECT_TRUE(Shown(IDC_START)) << c.what;
+        const std::string status = Text(IDC_STATUS);
+        EXPECT_EQ(status.rfind("The report folder could not be created: " + taken.string(), 0), 0u) << status;
+        EXPECT_EQ(status.substr(status.size() - 24), "\nNo capture was started.") << status;
+        EXPECT_EQ(g_MstpStack.m_bConnected, 0) << c.what;
+        EXPECT_EQ(g_pDevices, nullptr) << c.what;
+        EXPECT_EQ(g_strReportPath, pathBefore) << c.what;
+        EXPECT_EQ(Tree(WorkDir()), before) << c.what << ": nothing is made in the working directory";
+        EXPECT_TRUE(fs::is_empty(outside)) << c.what << ": nothing is made where the link points";
+        EXPECT_TRUE(fs::is_empty(WorkDir() / "inside")) << c.what;
+    }
+    SetWallClockHook(nullptr);
+    fs::remove_all(outside);
+}
+
+TEST_F(CaptureTest, ProjectNamesWithControlCharactersAreRefused)
+{
+    WriteAll(WorkDir() / "a.log", "55 FF 00 08 07 00 00 73 ");
+    OpenWindow();
+    ChooseLogFile(WorkDir() / "a.log");
+    const std::vector<std::string> before = Tree(WorkDir());
+    auto* edit = qobject_cast<QLineEdit*>(W(IDC_PROJECT_NAME));
+    ASSERT_NE(edit, nullptr);
+    for (const std::string& name : {std::string("site\nnorth"), std::string("site\tnorth"), std::string("site\x7F"),
+                                    std::string("\rsite"), std::string("site\x1B[31m")}) {
+        // Pasted, as such names come in.
+        QApplication::clipboard()->setText(QString::fromStdString(name));
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        ASSERT_EQ(edit->text().toStdString(), name);
+        Click(IDC_START);
+        EXPECT_TRUE(Shown(IDC_START));
+        EXPECT_EQ(Text(IDC_STATUS),
+                  "The project name must not contain control characters such as a line break or a tab.\n"
+                  "No capture was started.");
+        EXPECT_EQ(g_MstpStack.m_bConnected, 0);
+    }
+    EXPECT_EQ(Tree(WorkDir()), before);
+    EXPECT_TRUE(ReportFolders(WorkDir().parent_path()).empty() ||
+                std::none_of(fs::directory_iterator(WorkDir().parent_path()), fs::directory_iterator(),
+                             [](const fs::directory_entry& e) { return e.path().filename().string().rfind("site", 0) == 0; }));
+}
+
 TEST_F(CaptureTest, TwoStartsInOneSecondShareTheFolder)
 {
     WriteAll(WorkDir() / "a.log", mstpgen::ToHexLog(SmallNetwork(200).octets));
@@ -1205,6 +1310,47 @@ TEST_F(SerialCaptureTest, ClosingDuringACaptureStopsItFirst)
         dlg->DestroyWindow();
         dlg.reset();
     }
+}
+
+TEST_F(SerialCaptureTest, ATypedPathIsOpenedOnlyWhenItIsASerialPort)
+{
+    // Opening a device can have effects of its own (a watchdog starts counting): what is not a
+    // serial port fails as a port that does not open, without an open.
+    char pattern[] = "/dev/shm/quorix_port_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr) << "the test needs /dev/shm";
+    const fs::path dir = pattern;
+    WriteAll(dir / "ttyPlain", "");
+    ASSERT_EQ(mkfifo((dir / "ttyPipe").c_str(), 0600), 0);
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_OPEN), 0);
+    struct Case {
+        std::string path;
+        bool opens;
+    } cases[] = {
+        {(dir / "ttyPlain").string(), false},
+        {(dir / "ttyPipe").string(), false},
+        {"/dev/null", false},  // a character device, of the mem class
+        {device_, true},
+    };
+    OpenWindow();
+    for (const Case& c : cases) {
+        TypeInto(IDC_SERIAL_PORT, c.path);
+        Click(IDC_START);
+        ASSERT_TRUE(Shown(IDC_STOP)) << c.path;
+        if (c.opens)
+            EXPECT_EQ(Text(IDC_STATUS), "Monitoring messages on mstp network...\nPress [STOP] button to stop...\n");
+        else
+            EXPECT_EQ(Text(IDC_STATUS),
+                      "FYI #36 - Cannot open serial port: " + std::to_string(g_nComPort) + "\n") << c.path;
+        EXPECT_EQ(GetSerialPortDevice(g_nComPort), c.path);
+        Click(IDC_STOP);
+        ASSERT_TRUE(Shown(IDC_START)) << c.path;
+    }
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "a node that is no serial port was opened";
+    close(watch);
+    fs::remove_all(dir);
 }
 
 TEST_F(SerialCaptureTest, ReportsThatCouldNotBeWrittenAreNamed)
