@@ -51,16 +51,10 @@ CMstpStack::~CMstpStack()
     // is destroyed). A worker that is somehow still there gets no frame monitor to call and is
     // joined, never left running on a destroyed object.
     m_pfnFrameMonitor.store(nullptr);
-    RequestStop();
-    if (m_WorkerThread.joinable()) {
-        // exit() called on the worker itself: it cannot join itself, and it ends with the process.
-        if (m_WorkerThread.get_id() == std::this_thread::get_id())
-            m_WorkerThread.detach();
-        else
-            m_WorkerThread.join();
-    }
-    m_SerialPort.Close();
-    CloseReadStream();
+    // exit() called on the worker itself: it cannot join itself, and it ends with the process.
+    if (m_WorkerThread.joinable() && m_WorkerThread.get_id() == std::this_thread::get_id())
+        m_WorkerThread.detach();
+    WaitForWorker();
 }
 
 void CMstpStack::RequestStop()
