@@ -456,6 +456,21 @@ int ScriptedDraw()
 {
     return g_draw;
 }
+
+// Polls until the About box is up and shown (it is modal: it blocks the main window while it
+// runs), then stops and hands it to act, once.
+void WhenAboutBoxShows(QTimer& poll, std::function<void(QWidget*)> act)
+{
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&poll, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
+            return;
+        poll.stop();
+        act(modal);
+    });
+    poll.start();
+}
 }  // namespace
 
 TEST_F(WindowTest, BannerDrawsAndLinks)
@@ -615,18 +630,11 @@ TEST_F(WindowTest, AboutFromTheContextMenuAndTheButton)
     // Waits for the About box to be up, then closes it with Escape.
     auto closeAboutSoon = [&captions] {
         auto* poll = new QTimer;
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, [poll, &captions] {
-            // The About box is modal: it blocks the main window while it runs.
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
-                return;
+        WhenAboutBoxShows(*poll, [poll, &captions](QWidget* modal) {
             captions.push_back(modal->windowTitle().toStdString());
-            poll->stop();
             poll->deleteLater();
             QTest::keyClick(modal, Qt::Key_Escape);
         });
-        poll->start();
     };
     // Right-click opens the system menu stand-in; its About entry is clicked like a person would.
     QTimer::singleShot(0, [&] {
@@ -693,12 +701,7 @@ TEST_F(WindowTest, AnAboutBoxEndedDuringARequestKeepsTheMainWindowBlockedUntilIt
         server.Release(kCheckPath);
     });
     QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
-            return;
-        poll.stop();
+    WhenAboutBoxShows(poll, [&](QWidget* modal) {
         about = modal;
         QPushButton* check = nullptr;
         for (QPushButton* b : about->findChildren<QPushButton*>())
@@ -717,7 +720,6 @@ TEST_F(WindowTest, AnAboutBoxEndedDuringARequestKeepsTheMainWindowBlockedUntilIt
             QTest::keyClick(modal, Qt::Key_Escape);
     });
     watchdog.start(120000);
-    poll.start();
     Click(IDC_ABOUT);
     SetVantrelWebHost(nullptr);
     SetMessagePumpHook(nullptr);
@@ -1528,12 +1530,7 @@ TEST_F(WindowTest, TheAboutBoxShowsItsWholePictureAndWebLink)
     int captionWidth = 0, captionRoom = 0;
     bool saved = false;
     QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || modal->windowTitle() != "About Quorix")
-            return;
-        poll.stop();
+    WhenAboutBoxShows(poll, [&](QWidget* modal) {
         for (QLabel* label : modal->findChildren<QLabel*>()) {
             if (label->pixmap().isNull())
                 continue;
@@ -1554,7 +1551,6 @@ TEST_F(WindowTest, TheAboutBoxShowsItsWholePictureAndWebLink)
         saved = modal->grab().save(QString::fromStdString((dir / "about_box.png").string()), "PNG");
         QTest::keyClick(modal, Qt::Key_Escape);
     });
-    poll.start();
     Click(IDC_ABOUT);
     EXPECT_TRUE(saved);
     // The art is drawn for the picture inside its edge, so none of it is cut off (the main window's
